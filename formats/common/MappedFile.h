@@ -1,0 +1,27 @@
+#pragma once
+#include <cstddef>
+#include <string>
+
+namespace polyvant::formats {
+
+// A whole file mapped read-only (an empty file maps to size 0, data non-null).
+// Only regular files are opened: a directory, FIFO or device is refused.
+class MappedFile {
+public:
+    MappedFile() = default;
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    // False with a message ("cannot open: No such file or directory") on failure.
+    bool Open(const char* path, std::string& error);
+    const char* Data() const noexcept { return data; }
+    std::size_t Size() const noexcept { return size; }
+
+private:
+    const char* data = nullptr;
+    std::size_t size = 0;
+    void* mapping = nullptr;
+};
+
+} // namespace polyvant::formats

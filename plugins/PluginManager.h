@@ -1,0 +1,60 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <polyvant/HostServices.h>
+#include <polyvant/ObjectList.h>
+#include <polyvant/Plugin.h>
+
+namespace polyvant {
+
+class PluginLibrary;
+
+// What happened to one file of the plug-in directory, for the start-up log.
+struct PluginLoadReport {
+    std::string path;
+    bool kept;           // the library is in the library list
+    std::string reason;  // why it was skipped, or "" when kept
+};
+
+// Loads the plug-in libraries of a directory and collects their classes.
+class PluginManager {
+public:
+    PluginManager();
+    // Destroys the class list (descriptors untouched), then unloads every library.
+    // Every plug-in object must have been released before.
+    ~PluginManager();
+    PluginManager(const PluginManager&) = delete;
+    PluginManager& operator=(const PluginManager&) = delete;
+
+    // Services handed to every library loaded afterwards that exports
+    // LibSetHostServices, right after its version was checked. Null hands none.
+    void SetHostServices(const PvHostServices* services) noexcept { hostServices = services; }
+
+    // Loads the "*.so" files of dir in byte order of their names (dir with or without
+    // a trailing "/"), keeps those of the given interface version that offer classes,
+    // and builds the class list. Returns 0; the outcome is the class count.
+    int ScanDirectory(const char* dir, std::uint32_t version);
+
+    int ClassCount() const noexcept;
+    // Null outside 0 ... ClassCount() - 1.
+    ClassDescriptor* GetClass(int i) const noexcept;
+    // The library that supplied class i, or null.
+    const PluginLibrary* GetClassLibrary(int i) const noexcept;
+
+    const std::vector<PluginLoadReport>& Reports() const noexcept { return reports; }
+
+    ObjectList* classList;    // ClassDescriptor*, no deleter
+    ObjectList* libraryList;  // PluginLibrary*, deleter unloads and frees
+
+private:
+    void AddLibrary(const std::string& path, std::uint32_t version);
+    void BuildClassList();
+
+    const PvHostServices* hostServices = nullptr;
+    std::vector<PluginLoadReport> reports;
+    std::vector<const PluginLibrary*> classLibraries;
+};
+
+} // namespace polyvant
