@@ -1,0 +1,172 @@
+#include "common/AtomicFileWriter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace polyvant::formats {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 20;
+
+std::string ErrnoText(const char* what, int code)
+{
+    return std::string(what) + ": " + std::strerror(code);
+}
+
+bool WriteAll(int fd, const char* p, std::size_t n, int& code) noexcept
+{
+    while (n > 0) {
+        const ssize_t done = ::write(fd, p, n);
+        if (done < 0) {
+            if (errno == EINTR)
+                continue;
+            code = errno;
+            return false;
+        }
+        p += done;
+        n -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
+} // namespace
+
+struct AtomicFileWriter::State {
+    int fd = -1;
+    std::string target;
+    std::string temporary;
+    std::vector<char> buffer;
+    std::size_t used = 0;
+    int firstError = 0;
+
+    bool Flush() noexcept
+    {
+        if (firstError)
+            return false;
+        if (used && !WriteAll(fd, buffer.data(), used, firstError))
+            return false;
+        used = 0;
+        return true;
+    }
+};
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    Abandon();
+}
+
+bool AtomicFileWriter::Open(const char* targetPath, std::string& error)
+{
+    Abandon();
+    if (!targetPath || !*targetPath) {
+        error = "no file name given";
+        return false;
+    }
+    auto s = new State;
+    s->target = targetPath;
+    struct stat st;
+    mode_t mode = 0;
+    if (stat(targetPath, &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            error = "is a directory";
+            delete s;
+            return false;
+        }
+        // Replacing a device or FIFO by a plain file would be a surprise: refuse.
+        if (!S_ISREG(st.st_mode)) {
+            error = "is not a regular file";
+            delete s;
+            return false;
+        }
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    // The temporary file sits beside the target so that the final rename stays within
+    // one file system and is atomic.
+    const std::string path = s->target;
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (base.size() > 200) // keep ".name.XXXXXX" within the file system's name limit
+        base.resize(200);
+    s->temporary = dir + "." + base + ".XXXXXX";
+    std::vector<char> name(s->temporary.begin(), s->temporary.end());
+    name.push_back('\0');
+    s->fd = mkostemp(name.data(), O_CLOEXEC);
+    if (s->fd < 0) {
+        error = ErrnoText("cannot create a file in the target folder", errno);
+        delete s;
+        return false;
+    }
+    s->temporary.assign(name.data());
+    fchmod(s->fd, mode);
+    s->buffer.resize(kBufferSize);
+    state = s;
+    return true;
+}
+
+bool AtomicFileWriter::Write(const void* bytes, std::size_t count) noexcept
+{
+    State* s = state;
+    if (!s || s->firstError)
+        return false;
+    const char* p = static_cast<const char*>(bytes);
+    if (count >= kBufferSize) {
+        return s->Flush() && WriteAll(s->fd, p, count, s->firstError);
+    }
+    if (s->used + count > kBufferSize && !s->Flush())
+        return false;
+    std::memcpy(s->buffer.data() + s->used, p, count);
+    s->used += count;
+    return true;
+}
+
+bool AtomicFileWriter::Commit(std::string& error)
+{
+    State* s = state;
+    if (!s) {
+        error = "nothing to write";
+        return false;
+    }
+    bool ok = s->Flush();
+    if (ok && fsync(s->fd) != 0 && errno != EINVAL)
+        s->firstError = errno, ok = false;
+    if (::close(s->fd) != 0 && ok)
+        s->firstError = errno, ok = false;
+    s->fd = -1;
+    if (ok && std::rename(s->temporary.c_str(), s->target.c_str()) != 0)
+        s->firstError = errno, ok = false;
+    if (!ok) {
+        error = ErrnoText("cannot write", s->firstError);
+        Abandon();
+        return false;
+    }
+    delete s;
+    state = nullptr;
+    return true;
+}
+
+void AtomicFileWriter::Abandon() noexcept
+{
+    State* s = state;
+    if (!s)
+        return;
+    if (s->fd >= 0)
+        ::close(s->fd);
+    if (!s->temporary.empty())
+        ::unlink(s->temporary.c_str());
+    delete s;
+    state = nullptr;
+}
+
+} // namespace polyvant::formats

@@ -1,0 +1,74 @@
+#include "common/MappedFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace polyvant::formats {
+
+namespace {
+const char kEmpty[1] = {0};
+} // namespace
+
+MappedFile::~MappedFile()
+{
+    if (mapping)
+        munmap(mapping, size);
+}
+
+bool MappedFile::Open(const char* path, std::string& error)
+{
+    if (mapping) {
+        munmap(mapping, size);
+        mapping = nullptr;
+    }
+    data = nullptr;
+    size = 0;
+    if (!path || !*path) {
+        error = "no file name given";
+        return false;
+    }
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        error = std::string("cannot open: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        error = std::string("cannot read: ") + std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
+    // A FIFO would block and a device could be endless: only plain files are models.
+    if (!S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? "is a directory, not a file" : "is not a regular file";
+        ::close(fd);
+        return false;
+    }
+    if (st.st_size == 0) {
+        ::close(fd);
+        data = kEmpty;
+        return true;
+    }
+    const auto length = static_cast<std::size_t>(st.st_size);
+    void* p = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+    const int mapErrno = errno;
+    ::close(fd);
+    if (p == MAP_FAILED) {
+        error = std::string("cannot map: ") + std::strerror(mapErrno);
+        return false;
+    }
+    madvise(p, length, MADV_SEQUENTIAL | MADV_WILLNEED);
+    mapping = p;
+    data = static_cast<const char*>(p);
+    size = length;
+    return true;
+}
+
+} // namespace polyvant::formats

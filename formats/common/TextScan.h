@@ -1,0 +1,113 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+// Scanning text model files in place: lines, words and numbers over [p, end), never
+// reading past end, and the error texts that name the file and the line or offset.
+
+namespace polyvant::formats {
+
+// "file: line N: what" and "file: offset N: what".
+std::string LineMessage(std::string_view file, std::size_t line, std::string_view what);
+std::string OffsetMessage(std::string_view file, std::uint64_t offset, std::string_view what);
+
+// Coordinates beyond this magnitude are refused: they are garbage in every model
+// and overflow the viewer's arithmetic.
+constexpr double kMaxCoordinate = 1e30;
+
+enum class NumberError {
+    kNone,
+    kMissing,   // no number at p
+    kNotFinite, // nan, inf, or an overflow such as 1e309
+    kTooLarge,  // finite but beyond kMaxCoordinate
+};
+
+// Text for a NumberError, e.g. "expected a number".
+const char* NumberErrorText(NumberError error) noexcept;
+
+// Parses a decimal number (an optional sign, digits, fraction, exponent) starting at
+// p; on success stores it, returns the first byte after it. On failure returns
+// nullptr and sets `error`. Does not skip leading blanks. Refuses non-finite values
+// and |x| > kMaxCoordinate.
+const char* ParseCoordinate(const char* p, const char* end, double& value,
+                            NumberError& error) noexcept;
+
+// A decimal integer with optional sign; nullptr when there is none or it does not fit.
+const char* ParseInteger(const char* p, const char* end, std::int64_t& value) noexcept;
+
+// Blanks within a line: space, tab, vertical tab, form feed and CR (so CRLF ends and a
+// stray CR are harmless).
+inline bool IsBlank(char c) noexcept
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+inline const char* SkipBlanks(const char* p, const char* end) noexcept
+{
+    while (p != end && IsBlank(*p))
+        ++p;
+    return p;
+}
+
+inline const char* SkipWord(const char* p, const char* end) noexcept
+{
+    while (p != end && !IsBlank(*p))
+        ++p;
+    return p;
+}
+
+// End of the line content, before trailing blanks (and a CR).
+inline const char* TrimEnd(const char* begin, const char* end) noexcept
+{
+    while (end != begin && IsBlank(end[-1]))
+        --end;
+    return end;
+}
+
+// Walks the lines of a buffer: LF or CRLF ends (a CR stays at the end of the line and
+// counts as a blank), a missing final newline is fine. Line numbers start at 1.
+class LineCursor {
+public:
+    LineCursor(const char* begin, const char* end) noexcept : start(begin), next(begin), stop(end)
+    {
+    }
+
+    // The next line without its LF; false at the end of the buffer.
+    bool Next(const char*& lineBegin, const char*& lineEnd) noexcept
+    {
+        if (next == stop)
+            return false;
+        lineBegin = next;
+        const void* lf = std::memchr(next, '\n', static_cast<std::size_t>(stop - next));
+        if (lf) {
+            lineEnd = static_cast<const char*>(lf);
+            next = lineEnd + 1;
+        } else {
+            lineEnd = stop;
+            next = stop;
+        }
+        ++line;
+        return true;
+    }
+
+    // Number of the line last returned by Next (0 before the first).
+    std::size_t Line() const noexcept { return line; }
+    // Offset of the first byte not yet returned.
+    std::size_t Offset() const noexcept { return static_cast<std::size_t>(next - start); }
+    std::size_t Size() const noexcept { return static_cast<std::size_t>(stop - start); }
+
+private:
+    const char* start;
+    const char* next;
+    const char* stop;
+    std::size_t line = 0;
+};
+
+// Words of a header line, for printing in messages: at most `limit` bytes, control
+// bytes shown as '?'.
+std::string Printable(const char* begin, const char* end, std::size_t limit = 40);
+
+} // namespace polyvant::formats
