@@ -11,9 +11,9 @@ namespace polyvant {
 class PluginLibrary {
 public:
     enum Status : std::int32_t {
-        kLoaded = 0,        // loaded with all four entry points
-        kLoadFailed = 1,    // could not be loaded (or, after unloading, unloading failed)
-        kEntryMissing = 2,  // an entry point is missing
+        kLoaded = 0,       // loaded with all four entry points
+        kLoadFailed = 1,   // could not be loaded (or, after unloading, unloading failed)
+        kEntryMissing = 2, // an entry point is missing
     };
 
     // Loads the library at path (no length limit) and looks up the entry points.
@@ -40,6 +40,10 @@ public:
     PvLibSetHostServicesFn libSetHostServices;
 
 private:
+    // Looks up one entry point; when missing sets status 2 and the reason.
+    template <typename Fn>
+    bool Lookup(const char* name, Fn& entry);
+
     std::string reason;
 };
 

@@ -14,8 +14,8 @@ class PluginLibrary;
 // What happened to one file of the plug-in directory, for the start-up log.
 struct PluginLoadReport {
     std::string path;
-    bool kept;           // the library is in the library list
-    std::string reason;  // why it was skipped, or "" when kept
+    bool kept;          // the library is in the library list
+    std::string reason; // why it was skipped, or "" when kept
 };
 
 // Loads the plug-in libraries of a directory and collects their classes.
@@ -44,9 +44,12 @@ public:
     const PluginLibrary* GetClassLibrary(int i) const noexcept;
 
     const std::vector<PluginLoadReport>& Reports() const noexcept { return reports; }
+    // Classes a kept library offered but the class list left out (no descriptor, no
+    // name, an identifier already taken), and other remarks, for the start-up log.
+    const std::vector<std::string>& Notes() const noexcept { return notes; }
 
-    ObjectList* classList;    // ClassDescriptor*, no deleter
-    ObjectList* libraryList;  // PluginLibrary*, deleter unloads and frees
+    ObjectList* classList;   // ClassDescriptor*, no deleter
+    ObjectList* libraryList; // PluginLibrary*, deleter unloads and frees
 
 private:
     void AddLibrary(const std::string& path, std::uint32_t version);
@@ -54,6 +57,7 @@ private:
 
     const PvHostServices* hostServices = nullptr;
     std::vector<PluginLoadReport> reports;
+    std::vector<std::string> notes;
     std::vector<const PluginLibrary*> classLibraries;
 };
 

@@ -1,0 +1,115 @@
+#include "ElfCheck.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <elf.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace polyvant {
+namespace {
+
+bool Fail(std::string* reason, const char* text) noexcept
+{
+    if (reason) {
+        try {
+            *reason = text;
+        } catch (...) {
+        }
+    }
+    return false;
+}
+
+bool ReadAt(int fd, void* buffer, std::size_t size, std::uint64_t offset) noexcept
+{
+    auto* p = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        const ssize_t n = pread(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+// True when [offset, offset + length) lies inside a file of fileSize bytes.
+bool InsideFile(std::uint64_t offset, std::uint64_t length, std::uint64_t fileSize) noexcept
+{
+    return offset <= fileSize && length <= fileSize - offset;
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int descriptor) noexcept : fd(descriptor) {}
+    ~FileDescriptor()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int fd;
+};
+
+} // namespace
+
+bool CheckLoadableElf(const char* path, std::string* reason) noexcept
+{
+    if (!path)
+        return Fail(reason, "no path");
+    FileDescriptor file(open(path, O_RDONLY | O_CLOEXEC));
+    if (file.fd < 0)
+        return Fail(reason, std::strerror(errno));
+    struct stat info;
+    if (fstat(file.fd, &info) != 0)
+        return Fail(reason, std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        return Fail(reason, "not a regular file");
+    const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+
+    Elf64_Ehdr header;
+    if (fileSize < sizeof header || !ReadAt(file.fd, &header, sizeof header, 0))
+        return Fail(reason, "not an ELF file (too short)");
+    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
+        return Fail(reason, "not an ELF file");
+    if (header.e_ident[EI_CLASS] != ELFCLASS64)
+        return Fail(reason, "not a 64-bit ELF file");
+    if (header.e_ident[EI_DATA] != ELFDATA2LSB)
+        return Fail(reason, "not a little-endian ELF file");
+    if (header.e_machine != EM_X86_64)
+        return Fail(reason, "built for another machine than x86-64");
+    if (header.e_type != ET_DYN)
+        return Fail(reason, "not a shared library");
+    if (header.e_phnum == 0)
+        return Fail(reason, "damaged: no program headers");
+    if (header.e_phentsize != sizeof(Elf64_Phdr))
+        return Fail(reason, "damaged: unexpected program header size");
+    const std::uint64_t tableSize = std::uint64_t(header.e_phnum) * sizeof(Elf64_Phdr);
+    if (!InsideFile(header.e_phoff, tableSize, fileSize))
+        return Fail(reason, "truncated: program headers lie past the end of the file");
+
+    bool anyLoad = false;
+    for (unsigned i = 0; i < header.e_phnum; ++i) {
+        Elf64_Phdr segment;
+        if (!ReadAt(file.fd, &segment, sizeof segment, header.e_phoff + i * sizeof segment))
+            return Fail(reason, "damaged: program header unreadable");
+        if (segment.p_type == PT_LOAD) {
+            anyLoad = true;
+            if (segment.p_memsz < segment.p_filesz)
+                return Fail(reason, "damaged: segment larger in the file than in memory");
+        }
+        if (segment.p_filesz > 0 && !InsideFile(segment.p_offset, segment.p_filesz, fileSize))
+            return Fail(reason, "truncated: a segment lies past the end of the file");
+    }
+    if (!anyLoad)
+        return Fail(reason, "damaged: no loadable segment");
+    return true;
+}
+
+} // namespace polyvant
