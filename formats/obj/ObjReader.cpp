@@ -1,0 +1,364 @@
+#include "obj/ObjReader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+
+#include "common/GrowArray.h"
+#include "common/MeshBuilder.h"
+#include "common/PluginSupport.h"
+#include "common/TextScan.h"
+#include "common/Triangulate.h"
+
+namespace polyvant::formats::obj {
+
+namespace {
+
+constexpr std::uint64_t kMaxIndex = 0xFFFFFFFFu;
+
+struct Group {
+    std::string name;
+    GrowArray<std::uint32_t> faces; // kFaceWords per triangle, indices into the whole file
+};
+
+bool Is(std::string_view word, const char* keyword)
+{
+    return word == keyword;
+}
+
+// Statements that carry nothing a mesh record can hold: read past without a word.
+bool IsSkipped(std::string_view w)
+{
+    static const char* const kSkipped[] = {
+        "vt",        "vn",     "vp",    "l",      "p",        "s",        "mtllib",
+        "maplib",    "usemap", "lod",   "bevel",  "c_interp", "d_interp", "shadow_obj",
+        "trace_obj", "ctech",  "stech", "cstype", "deg",      "bmat",     "step",
+        "curv",      "curv2",  "surf",  "parm",   "trim",     "hole",     "scrv",
+        "sp",        "end",    "con",   "mg",     "res"};
+    for (const char* k : kSkipped)
+        if (w == k)
+            return true;
+    return false;
+}
+
+class Parser {
+public:
+    Parser(const std::string& filePath, const std::string& baseName, ProgressMeter* meter)
+        : path(filePath), fallbackName(baseName), progress(meter)
+    {
+        groups.emplace_back();
+        groups.back().name = fallbackName;
+    }
+
+    void Parse(const char* data, std::size_t size)
+    {
+        LineCursor cursor(data, data + size);
+        const char* b;
+        const char* e;
+        while (cursor.Next(b, e)) {
+            line = cursor.Line();
+            if (progress)
+                progress->Update(cursor.Offset());
+            const char* p = SkipBlanks(b, e);
+            if (p == e || *p == '#')
+                continue;
+            // The two statements that make up nearly every file come first.
+            if (e - p > 1 && IsBlank(p[1])) {
+                if (*p == 'v') {
+                    Vertex(p + 2, e);
+                    continue;
+                }
+                if (*p == 'f') {
+                    Face(p + 2, e);
+                    continue;
+                }
+            }
+            const char* wordEnd = SkipWord(p, e);
+            const std::string_view word(p, static_cast<std::size_t>(wordEnd - p));
+            const char* rest = SkipBlanks(wordEnd, e);
+            const char* restEnd = TrimEnd(rest, e);
+            if (Is(word, "v"))
+                Vertex(rest, e);
+            else if (Is(word, "f") || Is(word, "fo"))
+                Face(rest, e);
+            else if (Is(word, "o") || Is(word, "g"))
+                StartGroup(std::string(rest, restEnd));
+            else if (Is(word, "usemtl"))
+                UseMaterial(std::string(rest, restEnd));
+            else if (Is(word, "call") || Is(word, "csh"))
+                NoteIgnored(word);
+            else if (IsSkipped(word))
+                continue;
+            else if (std::any_of(p, wordEnd, [](char c) {
+                         return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+                     }))
+                throw FormatError(
+                    LineMessage(path, line, "binary data where a WaveFront statement belongs"));
+            // Other statements (extensions of other programs) carry nothing we keep.
+        }
+    }
+
+    void Finish(std::vector<std::unique_ptr<Mesh3d>>& meshes)
+    {
+        ReportWarnings();
+        std::erase_if(groups, [](const Group& g) { return g.faces.Size() == 0; });
+        if (groups.empty()) {
+            HostLink::Warning((path + ": the file holds no faces; nothing to show").c_str());
+            return;
+        }
+        const std::size_t vertexCount = vertices.Size() / 3;
+        if (groups.size() == 1)
+            FinishOnly(groups.front(), vertexCount, meshes);
+        else
+            for (Group& group : groups)
+                FinishOne(group, vertexCount, meshes);
+    }
+
+private:
+    [[noreturn]] void Fail(const std::string& what)
+    {
+        throw FormatError(LineMessage(path, line, what));
+    }
+
+    void Vertex(const char* p, const char* e)
+    {
+        double xyz[3];
+        for (double& c : xyz) {
+            p = SkipBlanks(p, e);
+            NumberError error = NumberError::kNone;
+            const char* q = ParseCoordinate(p, e, c, error);
+            if (q && q != e && !IsBlank(*q))
+                q = nullptr, error = NumberError::kMissing;
+            if (!q) {
+                if (p == e)
+                    Fail("vertex: fewer than three coordinates");
+                Fail(std::string("vertex: ") + NumberErrorText(error) + " (\"" +
+                     Printable(p, SkipWord(p, e)) + "\")");
+            }
+            p = q;
+        }
+        // The rest (w, or a colour) is skipped.
+        if (vertices.Size() / 3 >= kMaxIndex)
+            Fail("more than 4294967295 vertices");
+        double* d = vertices.Extend(3);
+        d[0] = xyz[0];
+        d[1] = xyz[1];
+        d[2] = xyz[2];
+        vertices.Commit(3);
+    }
+
+    void Face(const char* p, const char* e)
+    {
+        const std::size_t count = vertices.Size() / 3;
+        corners.clear();
+        for (;;) {
+            p = SkipBlanks(p, e);
+            if (p == e)
+                break;
+            std::int64_t index = 0;
+            const char* q = ParseInteger(p, e, index);
+            if (!q)
+                return BadFace("corner \"" + Printable(p, SkipWord(p, e)) +
+                               "\" is not a vertex number");
+            // Negative indices count back from the last vertex read so far.
+            std::int64_t zeroBased =
+                index > 0 ? index - 1 : static_cast<std::int64_t>(count) + index;
+            if (index == 0)
+                return BadFace("vertex index 0 (indices start at 1)");
+            if (zeroBased < 0 || static_cast<std::uint64_t>(zeroBased) >= count)
+                return BadFace("vertex index " + std::to_string(index) + " with " +
+                               std::to_string(count) + " vertices read so far");
+            corners.push_back(static_cast<std::uint32_t>(zeroBased));
+            p = SkipWord(q, e); // "/texture/normal" references are not kept
+        }
+        if (corners.size() < 3)
+            return BadFace("a face needs at least three corners");
+
+        Group& group = groups.back();
+        const std::size_t n = corners.size();
+        if (n == 3) {
+            Triangle(group, corners[0], corners[1], corners[2]);
+            return;
+        }
+        scratch.clear();
+        TriangulatePolygon(vertices.Data(), corners.data(), n, scratch);
+        for (std::size_t t = 0; t + 2 < scratch.size(); t += 3)
+            Triangle(group, scratch[t], scratch[t + 1], scratch[t + 2]);
+    }
+
+    void Triangle(Group& group, std::uint32_t a, std::uint32_t b, std::uint32_t c)
+    {
+        if (group.faces.Size() / kFaceWords >= kMaxIndex)
+            Fail("more than 4294967295 triangles in one group");
+        std::uint32_t* f = group.faces.Extend(kFaceWords);
+        f[0] = a;
+        f[1] = b;
+        f[2] = c;
+        f[3] = material;
+        group.faces.Commit(kFaceWords);
+    }
+
+    void BadFace(std::string why)
+    {
+        if (badFaces++ == 0) {
+            firstBadLine = line;
+            firstBadWhy = std::move(why);
+        }
+    }
+
+    void StartGroup(std::string name)
+    {
+        if (name.empty())
+            name = fallbackName;
+        if (groups.back().faces.Size() == 0) {
+            groups.back().name = std::move(name);
+            return;
+        }
+        groups.emplace_back();
+        groups.back().name = std::move(name);
+    }
+
+    void UseMaterial(std::string name)
+    {
+        auto [it, added] = materialIndex.try_emplace(std::move(name), 0);
+        if (added)
+            it->second = static_cast<std::uint32_t>(materialIndex.size());
+        material = it->second;
+    }
+
+    void NoteIgnored(std::string_view word)
+    {
+        if (!ignoredCommandLine) {
+            ignoredCommandLine = line;
+            ignoredCommand = std::string(word);
+        }
+    }
+
+    void ReportWarnings()
+    {
+        if (badFaces) {
+            HostLink::Warning(LineMessage(path, firstBadLine,
+                                          firstBadWhy + "; skipped " + std::to_string(badFaces) +
+                                              (badFaces == 1 ? " face" : " faces") +
+                                              " with bad corners, kept the rest")
+                                  .c_str());
+        }
+        if (ignoredCommandLine) {
+            HostLink::Warning(LineMessage(path, ignoredCommandLine,
+                                          "\"" + ignoredCommand +
+                                              "\" statements are not followed: other "
+                                              "files and commands are never opened or run")
+                                  .c_str());
+        }
+    }
+
+    // The whole file is one object: hand the vertex array over as it is when every
+    // vertex is used, else squeeze out the unused ones in place.
+    void FinishOnly(Group& group, std::size_t vertexCount,
+                    std::vector<std::unique_ptr<Mesh3d>>& meshes)
+    {
+        std::uint32_t* f = group.faces.Data();
+        const std::size_t words = group.faces.Size();
+        std::vector<std::uint32_t> remap(vertexCount, 0);
+        for (std::size_t i = 0; i < words; i += kFaceWords) {
+            remap[f[i]] = 1;
+            remap[f[i + 1]] = 1;
+            remap[f[i + 2]] = 1;
+        }
+        std::size_t used = 0;
+        double* v = vertices.Data();
+        for (std::size_t i = 0; i < vertexCount; ++i) {
+            if (!remap[i])
+                continue;
+            if (used != i) {
+                v[3 * used] = v[3 * i];
+                v[3 * used + 1] = v[3 * i + 1];
+                v[3 * used + 2] = v[3 * i + 2];
+            }
+            remap[i] = static_cast<std::uint32_t>(used++);
+        }
+        if (used != vertexCount) {
+            for (std::size_t i = 0; i < words; i += kFaceWords) {
+                f[i] = remap[f[i]];
+                f[i + 1] = remap[f[i + 1]];
+                f[i + 2] = remap[f[i + 2]];
+            }
+            vertices.Resize(3 * used);
+        }
+        remap = {};
+        MeshBuilder builder(group.name);
+        const std::size_t faceCount = words / kFaceWords;
+        builder.Adopt(vertices.Release(), used, group.faces.Release(), faceCount);
+        meshes.emplace_back(builder.Finish());
+    }
+
+    // One of several groups: its own vertices, those it uses in file order.
+    void FinishOne(Group& group, std::size_t vertexCount,
+                   std::vector<std::unique_ptr<Mesh3d>>& meshes)
+    {
+        if (localOf.size() != vertexCount)
+            localOf.assign(vertexCount, 0);
+        std::uint32_t* f = group.faces.Data();
+        const std::size_t words = group.faces.Size();
+        std::vector<std::uint32_t> ids;
+        ids.reserve(words / kFaceWords * 3);
+        for (std::size_t i = 0; i < words; i += kFaceWords)
+            ids.insert(ids.end(), {f[i], f[i + 1], f[i + 2]});
+        std::sort(ids.begin(), ids.end());
+        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+        GrowArray<double> own;
+        own.Resize(3 * ids.size());
+        const double* v = vertices.Data();
+        for (std::size_t k = 0; k < ids.size(); ++k) {
+            localOf[ids[k]] = static_cast<std::uint32_t>(k);
+            std::memcpy(own.Data() + 3 * k, v + 3 * std::size_t(ids[k]), 3 * sizeof(double));
+        }
+        for (std::size_t i = 0; i < words; i += kFaceWords) {
+            f[i] = localOf[f[i]];
+            f[i + 1] = localOf[f[i + 1]];
+            f[i + 2] = localOf[f[i + 2]];
+        }
+        MeshBuilder builder(group.name);
+        builder.Adopt(own.Release(), ids.size(), group.faces.Release(), words / kFaceWords);
+        meshes.emplace_back(builder.Finish());
+    }
+
+    const std::string& path;
+    const std::string& fallbackName;
+    ProgressMeter* progress;
+    std::size_t line = 0;
+
+    GrowArray<double> vertices;
+    std::vector<Group> groups;
+    std::vector<std::uint32_t> corners;
+    std::vector<std::uint32_t> scratch;
+    std::vector<std::uint32_t> localOf;
+    std::unordered_map<std::string, std::uint32_t> materialIndex;
+    std::uint32_t material = 0;
+
+    std::size_t badFaces = 0;
+    std::size_t firstBadLine = 0;
+    std::string firstBadWhy;
+    std::size_t ignoredCommandLine = 0;
+    std::string ignoredCommand;
+};
+
+} // namespace
+
+void ReadObj(const char* data, std::size_t size, const std::string& path,
+             const std::string& baseName, std::vector<std::unique_ptr<Mesh3d>>& meshes,
+             ProgressMeter* progress)
+{
+    // An Imagine object may carry the .obj extension too; say which import reads it.
+    if (size >= 12 && std::memcmp(data, "FORM", 4) == 0 && std::memcmp(data + 8, "TDDD", 4) == 0)
+        throw FormatError(path +
+                          ": this is an Imagine object, not a WaveFront file; import it with "
+                          "\"Imagine (*.obj, *.iob)\"");
+    Parser parser(path, baseName, progress);
+    parser.Parse(data, size);
+    parser.Finish(meshes);
+}
+
+} // namespace polyvant::formats::obj

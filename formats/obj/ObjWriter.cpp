@@ -1,0 +1,85 @@
+#include "obj/ObjWriter.h"
+
+#include <memory>
+#include <string>
+
+#include "common/PluginSupport.h"
+#include "common/TextWriter.h"
+
+namespace polyvant::formats::obj {
+
+namespace {
+
+// Object names run to the end of the line: keep them on one line and non-empty.
+std::string StatementName(const char* name)
+{
+    std::string text = name ? name : "";
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '_';
+    const auto first = text.find_first_not_of(' ');
+    text.erase(0, first == std::string::npos ? text.size() : first);
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text.empty() ? std::string("object") : text;
+}
+
+} // namespace
+
+void WriteObj(const std::vector<const Mesh3d*>& meshes, AtomicFileWriter& out, const char* path)
+{
+    std::uint64_t totalVertices = 0, totalFaces = 0;
+    for (const Mesh3d* mesh : meshes) {
+        CheckMeshForExport(*mesh, path);
+        totalVertices += mesh->vertexCount;
+        totalFaces += mesh->faceCount;
+    }
+    auto writer = std::make_unique<TextWriter>(out);
+    TextWriter& w = *writer;
+    w.Put("# WaveFront OBJ written by Polyvant\n# ");
+    w.PutUnsigned(meshes.size());
+    w.Put(" objects, ");
+    w.PutUnsigned(totalVertices);
+    w.Put(" vertices, ");
+    w.PutUnsigned(totalFaces);
+    w.Put(" triangles\n");
+
+    ProgressMeter progress("Writing WaveFront file", totalVertices + totalFaces, 1u << 18);
+    std::uint64_t done = 0;
+    std::uint64_t base = 1; // OBJ indices are 1-based and count over the whole file
+    for (const Mesh3d* mesh : meshes) {
+        w.Put("o ");
+        w.Put(StatementName(mesh->name));
+        w.Put('\n');
+        const double* v = mesh->vertexData;
+        for (std::uint32_t i = 0; i < mesh->vertexCount; ++i, v += 3) {
+            w.Put("v ");
+            w.PutDouble(v[0]);
+            w.Put(' ');
+            w.PutDouble(v[1]);
+            w.Put(' ');
+            w.PutDouble(v[2]);
+            w.Put('\n');
+            if ((i & 0xFFFF) == 0xFFFF)
+                progress.Update(done + i);
+        }
+        done += mesh->vertexCount;
+        const std::uint32_t* f = mesh->faceData;
+        for (std::uint32_t i = 0; i < mesh->faceCount; ++i, f += kFaceWords) {
+            w.Put("f ");
+            w.PutUnsigned(base + f[0]);
+            w.Put(' ');
+            w.PutUnsigned(base + f[1]);
+            w.Put(' ');
+            w.PutUnsigned(base + f[2]);
+            w.Put('\n');
+            if ((i & 0xFFFF) == 0xFFFF)
+                progress.Update(done + i);
+        }
+        done += mesh->faceCount;
+        base += mesh->vertexCount;
+    }
+    w.Flush();
+}
+
+} // namespace polyvant::formats::obj

@@ -1,0 +1,136 @@
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+
+#include "FormatTestSupport.h"
+#include "common/AtomicFileWriter.h"
+#include "common/MappedFile.h"
+#include "common/TextScan.h"
+#include "common/TextWriter.h"
+
+namespace polyvant::formats {
+namespace {
+
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+TEST(MappedFile, MapsARegularFileAndAnEmptyOne)
+{
+    TempDir dir;
+    WriteBytes(dir.File("a"), "hello");
+    WriteBytes(dir.File("empty"), "");
+    MappedFile a, empty;
+    std::string error;
+    ASSERT_TRUE(a.Open(dir.File("a").c_str(), error)) << error;
+    EXPECT_EQ(std::string(a.Data(), a.Size()), "hello");
+    ASSERT_TRUE(empty.Open(dir.File("empty").c_str(), error)) << error;
+    EXPECT_EQ(empty.Size(), 0u);
+    EXPECT_NE(empty.Data(), nullptr);
+}
+
+TEST(MappedFile, RefusesMissingFilesDirectoriesAndFifos)
+{
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    MappedFile f;
+    std::string error;
+    EXPECT_FALSE(f.Open(dir.File("missing").c_str(), error));
+    EXPECT_EQ(error, "cannot open: No such file or directory");
+    EXPECT_FALSE(f.Open(dir.Path().c_str(), error));
+    EXPECT_NE(error.find("directory"), std::string::npos);
+    EXPECT_FALSE(f.Open(dir.File("fifo").c_str(), error)); // must not block
+    EXPECT_EQ(error, "is not a regular file");
+    EXPECT_FALSE(f.Open("/dev/zero", error));
+}
+
+TEST(AtomicFileWriter, ReplacesTheTargetOnlyOnCommit)
+{
+    TempDir dir;
+    const std::string target = dir.File("out.txt");
+    WriteBytes(target, "old contents");
+    chmod(target.c_str(), 0640);
+    {
+        AtomicFileWriter w;
+        std::string error;
+        ASSERT_TRUE(w.Open(target.c_str(), error)) << error;
+        w.Write("new");
+        EXPECT_EQ(ReadBytes(target), "old contents");
+        ASSERT_TRUE(w.Commit(error)) << error;
+    }
+    EXPECT_EQ(ReadBytes(target), "new");
+    struct stat st;
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u); // the replaced file keeps its permissions
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"out.txt"});
+}
+
+TEST(AtomicFileWriter, AbandonedWritesLeaveTheOldFileAndNoTemporary)
+{
+    TempDir dir;
+    const std::string target = dir.File("keep.txt");
+    WriteBytes(target, "precious");
+    {
+        AtomicFileWriter w;
+        std::string error;
+        ASSERT_TRUE(w.Open(target.c_str(), error));
+        std::string big(3 << 20, 'x'); // beyond the buffer: really on disk
+        w.Write(big);
+    } // destroyed without Commit
+    EXPECT_EQ(ReadBytes(target), "precious");
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"keep.txt"});
+}
+
+TEST(AtomicFileWriter, ReportsTargetsThatCannotBeWritten)
+{
+    TempDir dir;
+    AtomicFileWriter w;
+    std::string error;
+    EXPECT_FALSE(w.Open(dir.File("no/such/folder/x.obj").c_str(), error));
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+    EXPECT_FALSE(w.Open(dir.Path().c_str(), error));
+    EXPECT_FALSE(w.Open("/dev/null", error));
+}
+
+TEST(TextWriter, DoublesReadBackBitForBit)
+{
+    TempDir dir;
+    std::mt19937_64 random(7);
+    std::vector<double> values = {0.0,  -0.0,  1.0 / 3, 1e-300,       5e-324,
+                                  1e30, -1e30, 0.1,     123456789.125};
+    for (int i = 0; i < 20000; ++i) {
+        double v;
+        std::uint64_t bits = random();
+        std::memcpy(&v, &bits, sizeof v);
+        if (std::isfinite(v) && std::fabs(v) <= 1e30)
+            values.push_back(v);
+    }
+    {
+        AtomicFileWriter out;
+        std::string error;
+        ASSERT_TRUE(out.Open(dir.File("n.txt").c_str(), error));
+        TextWriter w(out);
+        for (double v : values) {
+            w.PutDouble(v);
+            w.Put('\n');
+        }
+        ASSERT_TRUE(w.Flush());
+        ASSERT_TRUE(out.Commit(error)) << error;
+    }
+    const std::string text = ReadBytes(dir.File("n.txt"));
+    const char* p = text.data();
+    const char* end = p + text.size();
+    for (double expected : values) {
+        double v;
+        NumberError e;
+        p = ParseCoordinate(p, end, v, e);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(v, expected == 0 ? 0.0 : expected);
+        ++p;
+    }
+}
+
+} // namespace
+} // namespace polyvant::formats

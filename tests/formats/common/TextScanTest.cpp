@@ -1,0 +1,97 @@
+#include "common/TextScan.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+
+#include "common/TextWriter.h"
+
+namespace polyvant::formats {
+namespace {
+
+struct Parsed {
+    bool ok;
+    double value;
+    NumberError error;
+    std::size_t used;
+};
+
+Parsed Parse(const std::string& text)
+{
+    // A buffer of exactly the text's size, so ASan sees a read past its end.
+    std::unique_ptr<char[]> copy(new char[text.size()]);
+    std::memcpy(copy.get(), text.data(), text.size());
+    double v = -1;
+    NumberError e = NumberError::kNone;
+    const char* end = ParseCoordinate(copy.get(), copy.get() + text.size(), v, e);
+    return {end != nullptr, v, e,
+            end ? static_cast<std::size_t>(end - copy.get()) : std::size_t(0)};
+}
+
+TEST(ParseCoordinate, ReadsPlainSignedAndExponentNumbers)
+{
+    EXPECT_EQ(Parse("1.5").value, 1.5);
+    EXPECT_EQ(Parse("-0.25 ").value, -0.25);
+    EXPECT_EQ(Parse("+2").value, 2.0);
+    EXPECT_EQ(Parse("3e2").value, 300.0);
+    EXPECT_EQ(Parse(".5").value, 0.5);
+    EXPECT_EQ(Parse("7 8").used, 1u);
+    EXPECT_EQ(Parse("1e-400").value, 0.0); // underflow to zero is harmless
+}
+
+TEST(ParseCoordinate, RefusesNonFiniteAndHugeValues)
+{
+    for (const char* text : {"nan", "NaN", "inf", "-inf", "infinity", "1e309", "-1e309"}) {
+        const Parsed p = Parse(text);
+        EXPECT_FALSE(p.ok) << text;
+        EXPECT_EQ(p.error, NumberError::kNotFinite) << text;
+    }
+    EXPECT_EQ(Parse("1e31").error, NumberError::kTooLarge);
+    EXPECT_TRUE(Parse("1e30").ok);
+    EXPECT_EQ(Parse(std::string(4 << 20, '9')).error, NumberError::kNotFinite);
+}
+
+TEST(ParseCoordinate, RefusesTextThatIsNoNumber)
+{
+    for (const char* text : {"", "x", "-", "+", "+-1", "e5", "."})
+        EXPECT_EQ(Parse(text).error, NumberError::kMissing) << '"' << text << '"';
+}
+
+TEST(ParseInteger, RefusesOverflowAndJunk)
+{
+    std::int64_t v = 0;
+    const std::string big = "99999999999999999999";
+    EXPECT_EQ(ParseInteger(big.data(), big.data() + big.size(), v), nullptr);
+    const std::string neg = "-12/3";
+    EXPECT_EQ(ParseInteger(neg.data(), neg.data() + neg.size(), v), neg.data() + 3);
+    EXPECT_EQ(v, -12);
+    const std::string junk = "/5";
+    EXPECT_EQ(ParseInteger(junk.data(), junk.data() + junk.size(), v), nullptr);
+}
+
+TEST(LineCursor, SplitsLfCrlfAndAMissingFinalNewline)
+{
+    const std::string text = "a\r\nbb\n\nccc";
+    LineCursor cursor(text.data(), text.data() + text.size());
+    std::vector<std::string> lines;
+    const char *b, *e;
+    while (cursor.Next(b, e))
+        lines.emplace_back(b, TrimEnd(b, e));
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "bb", "", "ccc"}));
+    EXPECT_EQ(cursor.Line(), 4u);
+}
+
+TEST(Messages, NameFileAndLineOrOffset)
+{
+    EXPECT_EQ(LineMessage("m.obj", 12, "bad"), "m.obj: line 12: bad");
+    EXPECT_EQ(OffsetMessage("m.stl", 84, "short"), "m.stl: offset 84: short");
+    EXPECT_EQ(Printable("a\x01"
+                        "b",
+                        "a\x01"
+                        "b" +
+                            3),
+              "a?b");
+}
+
+} // namespace
+} // namespace polyvant::formats

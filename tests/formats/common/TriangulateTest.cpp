@@ -1,0 +1,134 @@
+#include "common/Triangulate.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numeric>
+#include <vector>
+
+namespace polyvant::formats {
+namespace {
+
+struct Polygon {
+    std::vector<double> xyz;
+    std::vector<std::uint32_t> corners;
+};
+
+Polygon InPlaneZ(const std::vector<std::pair<double, double>>& points, double z = 0)
+{
+    Polygon p;
+    for (auto [x, y] : points) {
+        p.corners.push_back(static_cast<std::uint32_t>(p.xyz.size() / 3));
+        p.xyz.insert(p.xyz.end(), {x, y, z});
+    }
+    return p;
+}
+
+double Signed(const Polygon& p, std::uint32_t a, std::uint32_t b, std::uint32_t c)
+{
+    const double* A = &p.xyz[3 * a];
+    const double* B = &p.xyz[3 * b];
+    const double* C = &p.xyz[3 * c];
+    return 0.5 * ((B[0] - A[0]) * (C[1] - A[1]) - (B[1] - A[1]) * (C[0] - A[0]));
+}
+
+double PolygonArea(const Polygon& p)
+{
+    double area = 0;
+    for (std::size_t i = 0; i < p.corners.size(); ++i) {
+        const double* a = &p.xyz[3 * p.corners[i]];
+        const double* b = &p.xyz[3 * p.corners[(i + 1) % p.corners.size()]];
+        area += 0.5 * (a[0] * b[1] - b[0] * a[1]);
+    }
+    return area;
+}
+
+// The triangles cover the polygon exactly once and none is folded over: their signed
+// areas all share the polygon's sign and add up to its area.
+void ExpectCoversWithoutFolding(const Polygon& p)
+{
+    std::vector<std::uint32_t> tris;
+    TriangulatePolygon(p.xyz.data(), p.corners.data(), p.corners.size(), tris);
+    ASSERT_EQ(tris.size(), 3 * (p.corners.size() - 2));
+    const double area = PolygonArea(p);
+    double sum = 0;
+    for (std::size_t t = 0; t < tris.size(); t += 3) {
+        const double s = Signed(p, tris[t], tris[t + 1], tris[t + 2]);
+        EXPECT_GE(s * (area > 0 ? 1 : -1), -1e-12) << "triangle " << t / 3 << " is folded";
+        sum += s;
+    }
+    EXPECT_NEAR(sum, area, 1e-9 * std::fabs(area));
+}
+
+TEST(TriangulatePolygon, FansAConvexPolygonFromItsFirstCorner)
+{
+    Polygon quad = InPlaneZ({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
+    std::vector<std::uint32_t> tris;
+    TriangulatePolygon(quad.xyz.data(), quad.corners.data(), 4, tris);
+    EXPECT_EQ(tris, (std::vector<std::uint32_t>{0, 1, 2, 0, 2, 3}));
+}
+
+TEST(TriangulatePolygon, CoversConcavePolygonsInEitherWinding)
+{
+    const std::vector<std::vector<std::pair<double, double>>> shapes = {
+        {{0, 0}, {2, 0}, {2, 1}, {1, 1}, {1, 2}, {0, 2}},                 // L
+        {{0, 0}, {4, 0}, {4, 3}, {2, 1}, {0, 3}},                         // notch at corner 3
+        {{2, 1}, {0, 3}, {0, 0}, {4, 0}, {4, 3}},                         // notch at corner 0
+        {{0, 0}, {3, 0}, {3, 3}, {2, 3}, {2, 1}, {1, 1}, {1, 3}, {0, 3}}, // U
+    };
+    for (const auto& shape : shapes) {
+        ExpectCoversWithoutFolding(InPlaneZ(shape));
+        auto reversed = shape;
+        std::reverse(reversed.begin(), reversed.end());
+        ExpectCoversWithoutFolding(InPlaneZ(reversed));
+    }
+}
+
+TEST(TriangulatePolygon, KeepsTheWindingOfAPolygonFacingAnyAxis)
+{
+    // An L in the x = 5 plane, seen from -x: triangles keep the polygon's normal.
+    const std::vector<std::pair<double, double>> l = {{0, 0}, {2, 0}, {2, 1},
+                                                      {1, 1}, {1, 2}, {0, 2}};
+    Polygon p;
+    for (auto [a, b] : l) {
+        p.corners.push_back(static_cast<std::uint32_t>(p.xyz.size() / 3));
+        p.xyz.insert(p.xyz.end(), {5.0, b, a}); // (y, z) = (b, a): clockwise seen from +x
+    }
+    std::vector<std::uint32_t> tris;
+    TriangulatePolygon(p.xyz.data(), p.corners.data(), p.corners.size(), tris);
+    ASSERT_EQ(tris.size(), 12u);
+    for (std::size_t t = 0; t < tris.size(); t += 3) {
+        const double* A = &p.xyz[3 * tris[t]];
+        const double* B = &p.xyz[3 * tris[t + 1]];
+        const double* C = &p.xyz[3 * tris[t + 2]];
+        const double nx = (B[1] - A[1]) * (C[2] - A[2]) - (B[2] - A[2]) * (C[1] - A[1]);
+        EXPECT_LT(nx, 0) << "triangle " << t / 3;
+    }
+}
+
+TEST(TriangulatePolygon, GivesNMinusTwoTrianglesForDegenerateOrTinyInput)
+{
+    Polygon line = InPlaneZ({{0, 0}, {1, 0}, {2, 0}, {3, 0}});
+    std::vector<std::uint32_t> tris;
+    TriangulatePolygon(line.xyz.data(), line.corners.data(), 4, tris);
+    EXPECT_EQ(tris.size(), 6u);
+    tris.clear();
+    TriangulatePolygon(line.xyz.data(), line.corners.data(), 2, tris);
+    EXPECT_TRUE(tris.empty());
+}
+
+TEST(TriangulatePolygon, FinishesAHundredThousandCornerConcaveFace)
+{
+    std::vector<std::pair<double, double>> star;
+    const int n = 100000;
+    for (int i = 0; i < n; ++i) {
+        const double r = i % 2 ? 1.0 : 0.5, a = 2 * M_PI * i / n;
+        star.emplace_back(r * std::cos(a), r * std::sin(a));
+    }
+    Polygon p = InPlaneZ(star);
+    std::vector<std::uint32_t> tris;
+    TriangulatePolygon(p.xyz.data(), p.corners.data(), p.corners.size(), tris);
+    EXPECT_EQ(tris.size(), 3u * (n - 2));
+}
+
+} // namespace
+} // namespace polyvant::formats

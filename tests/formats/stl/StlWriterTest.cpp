@@ -1,0 +1,168 @@
+#include "stl/StlWriter.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FormatTestSupport.h"
+#include "common/AtomicFileWriter.h"
+#include "common/PluginSupport.h"
+#include "stl/StlReader.h"
+
+namespace polyvant::formats::stl {
+namespace {
+
+using test::HostRecorder;
+using Meshes = std::vector<std::unique_ptr<Mesh3d>>;
+
+std::vector<const Mesh3d*> Pointers(const Meshes& meshes)
+{
+    std::vector<const Mesh3d*> list;
+    for (const auto& m : meshes)
+        list.push_back(m.get());
+    return list;
+}
+
+// A flat mesh from positions and triangles, as an importer of another format makes it.
+std::unique_ptr<Mesh3d> MakeMesh(const char* name, const std::vector<double>& xyz,
+                                 const std::vector<std::uint32_t>& triangles)
+{
+    auto mesh = std::make_unique<Mesh3d>(name, Mesh3d::kFlat);
+    mesh->vertexCount = static_cast<std::uint32_t>(xyz.size() / 3);
+    mesh->vertexData = static_cast<double*>(std::malloc(xyz.size() * sizeof(double)));
+    std::memcpy(mesh->vertexData, xyz.data(), xyz.size() * sizeof(double));
+    mesh->faceCount = static_cast<std::uint32_t>(triangles.size() / 3);
+    mesh->faceData =
+        static_cast<std::uint32_t*>(std::malloc(4 * mesh->faceCount * sizeof(std::uint32_t)));
+    for (std::uint32_t f = 0; f < mesh->faceCount; ++f) {
+        for (int k = 0; k < 3; ++k)
+            mesh->faceData[4 * f + k] = triangles[3 * f + k];
+        mesh->faceData[4 * f + 3] = 0;
+    }
+    return mesh;
+}
+
+class StlWriterTest : public testing::Test {
+protected:
+    Meshes ReadPath(const std::string& path)
+    {
+        const std::string bytes = test::ReadBytes(path);
+        Meshes meshes;
+        ReadStl(bytes.data(), bytes.size(), path, meshes);
+        return meshes;
+    }
+    // The error message of a failed write, or "" once the file is committed.
+    std::string Write(const Meshes& meshes, const std::string& path, bool ascii)
+    {
+        AtomicFileWriter out;
+        std::string error;
+        if (!out.Open(path.c_str(), error))
+            return error;
+        try {
+            if (ascii)
+                WriteStlAscii(Pointers(meshes), out, path);
+            else
+                WriteStlBinary(Pointers(meshes), out, path);
+        } catch (const FormatError& e) {
+            return e.what();
+        }
+        return out.Commit(error) ? "" : error;
+    }
+
+    HostRecorder host;
+    test::TempDir dir;
+};
+
+const char* const kBinarySamples[] = {"3DSMaxExport.STL", "Spider_binary.stl", "Wuson.stl",
+                                      "teapot.stl", "unit_sphere.STL"};
+const char* const kAsciiSamples[] = {"ADIS16480.STL", "Spider_ascii.stl", "multibody.stl",
+                                     "sphereWithHole.stl", "triangle_with_two_solids.stl"};
+
+TEST_F(StlWriterTest, EverySampleReadsBackIdenticallyFromAscii)
+{
+    for (const char* const* list : {kBinarySamples, kAsciiSamples}) {
+        for (int i = 0; i < 5; ++i) {
+            SCOPED_TRACE(list[i]);
+            const Meshes original = ReadPath(test::TestData(std::string("stl/") + list[i]));
+            // Same base name, so that unnamed solids get the same name back.
+            const std::string copy = dir.File(list[i]);
+            ASSERT_EQ(Write(original, copy, true), "");
+            EXPECT_EQ(test::ReadBytes(copy).rfind("solid ", 0), 0u);
+            const Meshes again = ReadPath(copy);
+            test::ExpectSameMeshes(Pointers(original), Pointers(again));
+        }
+    }
+}
+
+TEST_F(StlWriterTest, BinarySamplesReadBackIdenticallyFromBinary)
+{
+    for (const char* file : kBinarySamples) {
+        SCOPED_TRACE(file);
+        const Meshes original = ReadPath(test::TestData(std::string("stl/") + file));
+        const std::string copy = dir.File(file);
+        ASSERT_EQ(Write(original, copy, false), "");
+        const std::string bytes = test::ReadBytes(copy);
+        EXPECT_EQ(bytes.size(), 84 + 50 * std::size_t(original[0]->faceCount));
+        EXPECT_NE(bytes.rfind("solid", 0), 0u) << "a binary header must not look like text";
+        const Meshes again = ReadPath(copy);
+        test::ExpectSameMeshes(Pointers(original), Pointers(again));
+    }
+}
+
+TEST_F(StlWriterTest, BinaryExportKeepsEveryCornerAsTheNearestFloat)
+{
+    // ASCII samples hold decimal values that floats cannot all represent, and binary
+    // STL holds only one solid: every corner comes back rounded, in order.
+    for (const char* file : kAsciiSamples) {
+        SCOPED_TRACE(file);
+        const Meshes original = ReadPath(test::TestData(std::string("stl/") + file));
+        ASSERT_EQ(Write(original, dir.File("out.stl"), false), "");
+        const Meshes again = ReadPath(dir.File("out.stl"));
+        ASSERT_EQ(again.size(), 1u);
+        std::vector<double> expected;
+        for (const auto& m : original)
+            for (double v : test::CornerPositions(*m))
+                expected.push_back(static_cast<float>(v));
+        EXPECT_EQ(test::CornerPositions(*again[0]), expected);
+    }
+}
+
+TEST_F(StlWriterTest, RefusesMeshesItCannotWriteAndKeepsTheOldFile)
+{
+    const std::string target = dir.File("keep.stl");
+    test::WriteBytes(target, "old contents");
+    Meshes badIndex;
+    badIndex.push_back(MakeMesh("part", {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 3}));
+    Meshes notFinite;
+    notFinite.push_back(MakeMesh("part", {0, 0, 0, 1, NAN, 0, 0, 1, 0}, {0, 1, 2}));
+    for (bool ascii : {false, true}) {
+        EXPECT_EQ(Write(badIndex, target, ascii),
+                  target + ": mesh 'part': face 0 names vertex 3 but the mesh has 3");
+        EXPECT_EQ(Write(notFinite, target, ascii),
+                  target + ": mesh 'part': vertex 1 is not a finite position");
+    }
+    EXPECT_EQ(test::ReadBytes(target), "old contents");
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"keep.stl"});
+}
+
+TEST_F(StlWriterTest, AsciiSolidNamesStayOnTheirLine)
+{
+    Meshes meshes;
+    meshes.push_back(MakeMesh("two\nlines\r", {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2}));
+    meshes.push_back(MakeMesh("", {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 2, 1}));
+    ASSERT_EQ(Write(meshes, dir.File("names.stl"), true), "");
+    const Meshes again = ReadPath(dir.File("names.stl"));
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_STREQ(again[0]->name, "two lines");
+    EXPECT_STREQ(again[1]->name, "mesh");
+    // Winding kept: corners come back in the order they were written.
+    EXPECT_EQ(test::CornerPositions(*again[1]), (std::vector<double>{0, 0, 0, 0, 1, 0, 1, 0, 0}));
+}
+
+} // namespace
+} // namespace polyvant::formats::stl
