@@ -42,6 +42,7 @@ public:
     // Sets option NAME to VALUE for every later option edit, "NAME=VALUE". False, with
     // the reason in *error, when the text has no "=" or an empty name.
     bool SetOption(const std::string& assignment, std::string* error = nullptr);
+    bool HasOptions() const noexcept { return !settings.empty(); }
     // Names set with SetOption that no plug-in has offered so far.
     std::vector<std::string> UnusedOptions() const;
 
