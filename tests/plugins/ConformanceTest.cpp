@@ -1,0 +1,336 @@
+// What the host relies on, checked against every plug-in we ship (the libraries in
+// the build's plug-in directory): loading, classes, object life cycles, a host
+// without services, and imports of the shared samples and of damaged copies of them.
+#include <ClassPatterns.h>
+#include <HeadlessHost.h>
+#include <ImportCheck.h>
+#include <PluginLibrary.h>
+#include <PluginManager.h>
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <polyvant/Obj3d.h>
+#include <polyvant/Plugin.h>
+
+#include "DamagedCopies.h"
+#include "TestSupport.h"
+
+namespace polyvant {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+std::string PluginDir()
+{
+    const char* dir = std::getenv("POLYVANT_CONFORMANCE_PLUGIN_DIR");
+    return dir && *dir ? dir : POLYVANT_PLUGIN_DIR;
+}
+
+std::string TestDataDir()
+{
+    const char* dir = std::getenv("POLYVANT_CONFORMANCE_TESTDATA_DIR");
+    return dir && *dir ? dir : POLYVANT_TESTDATA_DIR;
+}
+
+// Damaged copies per sample; raise it for longer campaigns.
+int DamagedCopiesPerFile()
+{
+    const char* text = std::getenv("POLYVANT_DAMAGED_COPIES");
+    const int n = text ? std::atoi(text) : 0;
+    return n > 0 ? n : 12;
+}
+
+std::vector<std::string> PluginFiles()
+{
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(PluginDir(), ec)) {
+        if (entry.path().extension() == ".so")
+            files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::vector<std::string> SampleFolders()
+{
+    std::vector<std::string> folders;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(TestDataDir(), ec)) {
+        if (entry.is_directory())
+            folders.push_back(entry.path().filename().string());
+    }
+    std::sort(folders.begin(), folders.end());
+    return folders;
+}
+
+std::vector<std::string> SampleFiles(const std::string& folder)
+{
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& entry : fs::recursive_directory_iterator(TestDataDir() + "/" + folder, ec)) {
+        if (entry.is_regular_file())
+            files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// A hang in an importer would otherwise stall the run until ctest's timeout, without
+// saying which file did it.
+char g_current[4096];
+constexpr unsigned kHangSeconds = 120;
+
+void OnHang(int)
+{
+    const char prefix[] = "\nimport still running after the hang guard's limit: ";
+    (void)!write(2, prefix, sizeof prefix - 1);
+    (void)!write(2, g_current, strnlen(g_current, sizeof g_current));
+    (void)!write(2, "\n", 1);
+    _exit(3);
+}
+
+class HangGuard {
+public:
+    explicit HangGuard(const std::string& what)
+    {
+        std::snprintf(g_current, sizeof g_current, "%s", what.c_str());
+        std::signal(SIGALRM, &OnHang);
+        alarm(kHangSeconds);
+    }
+    ~HangGuard() { alarm(0); }
+};
+
+class Conformance : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        manager.SetHostServices(host.Services());
+        manager.ScanDirectory(PluginDir().c_str(), kPluginInterfaceVersion);
+        ASSERT_GT(manager.ClassCount(), 0) << "no plug-in classes in " << PluginDir();
+    }
+
+    std::vector<ClassDescriptor*> ImportClassesFor(const std::string& path)
+    {
+        std::vector<ClassDescriptor*> classes;
+        for (int i = 0; i < manager.ClassCount(); ++i) {
+            ClassDescriptor* descriptor = manager.GetClass(i);
+            if (descriptor->SuperClassID() == kImportSuperClassId &&
+                ClassNameListsExtension(descriptor->ClassName(), FileExtension(path)))
+                classes.push_back(descriptor);
+        }
+        return classes;
+    }
+
+    // Imports path with the class; checks what came back. False when the import
+    // returned no list.
+    bool ImportAndCheck(ClassDescriptor* descriptor, const std::string& path,
+                        const std::string& what)
+    {
+        host.ClearMessages();
+        auto* importer = static_cast<Importer*>(descriptor->Create());
+        EXPECT_NE(importer, nullptr) << what;
+        if (!importer)
+            return false;
+        ObjectList* list = nullptr;
+        {
+            HangGuard guard(what);
+            list = importer->ImportFile(path.c_str());
+        }
+        if (list) {
+            const CheckedImport checked = CheckImportedList(list);
+            for (const ImportProblem& problem : checked.problems)
+                ADD_FAILURE() << what << ": invalid data handed over: " << problem.object << ": "
+                              << problem.reason;
+            EXPECT_TRUE(PluginText(importer->GetFileName())) << what << ": no file name";
+        } else {
+            EXPECT_GT(host.Count(PV_ERROR), 0) << what << ": failed without an error message";
+        }
+        importer->Release();
+        return list != nullptr;
+    }
+
+    HeadlessHost host;
+    PluginManager manager;
+};
+
+// First, so that no library is still loaded with another test's table: a host
+// written without the services never calls LibSetHostServices.
+TEST(ConformanceWithoutServices, ImportWorksAndInteractiveCallsDoNothing)
+{
+    const auto files = PluginFiles();
+    ASSERT_FALSE(files.empty()) << "no plug-ins in " << PluginDir();
+    TempDir cwd;
+    const fs::path previous = fs::current_path();
+    fs::current_path(cwd.Path()); // whatever a plug-in might write lands here
+    for (const std::string& file : files) {
+        PluginLibrary library(file.c_str());
+        ASSERT_EQ(library.GetStatus(), PluginLibrary::kLoaded) << file << ": " << library.Reason();
+        if (library.libSetHostServices) {
+            // Still loaded from an earlier test in this process: take its table back.
+            if (void* again = dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+                dlclose(again);
+                library.libSetHostServices(nullptr);
+            }
+        }
+        Mesh3d mesh("conformance", Mesh3d::kFlat);
+        ObjectList scene; // no deleter: the mesh stays the test's
+        scene.Append(&mesh);
+        for (std::uint32_t j = 0; j < library.libNumberClasses() && j < 1024; ++j) {
+            ClassDescriptor* descriptor = library.libClassDescription(j);
+            if (!descriptor)
+                continue;
+            PluginObject* object = descriptor->Create();
+            ASSERT_NE(object, nullptr) << file;
+            object->Help();
+            object->Options();
+            if (descriptor->SuperClassID() == kImportSuperClassId) {
+                auto* importer = static_cast<Importer*>(object);
+                EXPECT_EQ(importer->ImportInteractive(), nullptr) << file;
+                const std::string missing = cwd / "missing-file";
+                EXPECT_EQ(importer->ImportFile(missing.c_str()), nullptr) << file;
+            } else if (descriptor->SuperClassID() == kExportSuperClassId) {
+                EXPECT_EQ(static_cast<Exporter*>(object)->Export(&scene), 0) << file;
+            }
+            object->Release();
+        }
+    }
+    fs::current_path(previous);
+    EXPECT_TRUE(fs::is_empty(cwd.Path())) << "a plug-in wrote a file without being asked";
+}
+
+// Samples of the extensions the class lists, big enough to hold a model.
+std::vector<std::string> SamplesFor(ClassDescriptor* descriptor)
+{
+    std::vector<std::string> samples;
+    for (const std::string& folder : SampleFolders()) {
+        for (const std::string& sample : SampleFiles(folder)) {
+            if (fs::file_size(sample) >= 64 &&
+                ClassNameListsExtension(descriptor->ClassName(), FileExtension(sample)))
+                samples.push_back(sample);
+        }
+    }
+    return samples;
+}
+
+TEST(ConformanceWithoutServices, EveryImporterReadsASampleWithoutTheTable)
+{
+    for (const std::string& file : PluginFiles()) {
+        PluginLibrary library(file.c_str());
+        ASSERT_EQ(library.GetStatus(), PluginLibrary::kLoaded) << file;
+        for (std::uint32_t j = 0; j < library.libNumberClasses() && j < 1024; ++j) {
+            ClassDescriptor* descriptor = library.libClassDescription(j);
+            if (!descriptor || descriptor->SuperClassID() != kImportSuperClassId)
+                continue;
+            const auto samples = SamplesFor(descriptor);
+            bool imported = samples.empty();
+            for (std::size_t k = 0; k < samples.size() && !imported; ++k) {
+                auto* importer = static_cast<Importer*>(descriptor->Create());
+                imported = importer->ImportFile(samples[k].c_str()) != nullptr;
+                importer->Release();
+            }
+            EXPECT_TRUE(imported) << descriptor->ClassName() << " imported no sample";
+        }
+    }
+}
+
+TEST_F(Conformance, EveryLibraryLoadsWithVersion3AndNamedClassesOfItsOwn)
+{
+    for (const PluginLoadReport& report : manager.Reports())
+        EXPECT_TRUE(report.kept) << report.path << ": " << report.reason;
+    // A note means a class without descriptor or name, or an id another library took.
+    for (const std::string& note : manager.Notes())
+        ADD_FAILURE() << note;
+    for (int i = 0; i < manager.ClassCount(); ++i) {
+        ClassDescriptor* descriptor = manager.GetClass(i);
+        const auto name = PluginText(descriptor->ClassName());
+        ASSERT_TRUE(name && !name->empty());
+        const std::uint32_t kind = descriptor->SuperClassID();
+        EXPECT_TRUE(kind == kImportSuperClassId || kind == kExportSuperClassId) << *name;
+        EXPECT_EQ(manager.GetClassLibrary(i)->libVersion(), kPluginInterfaceVersion);
+        EXPECT_NE(manager.GetClassLibrary(i)->libName(), nullptr) << *name;
+    }
+}
+
+// Leaks show up in the sanitizer build's leak check at exit.
+TEST_F(Conformance, EveryClassSurvivesCreateHelpOptionsReleaseCycles)
+{
+    for (int i = 0; i < manager.ClassCount(); ++i) {
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            PluginObject* object = manager.GetClass(i)->Create();
+            ASSERT_NE(object, nullptr) << manager.GetClass(i)->ClassName();
+            object->Help();
+            object->Options();
+            object->Release();
+        }
+    }
+}
+
+class ConformanceSamples : public Conformance, public testing::WithParamInterface<std::string> {};
+
+TEST_P(ConformanceSamples, EverySampleImportsWithValidData)
+{
+    int imports = 0;
+    for (const std::string& sample : SampleFiles(GetParam())) {
+        for (ClassDescriptor* descriptor : ImportClassesFor(sample)) {
+            const std::string what = std::string(descriptor->ClassName()) + " on " + sample;
+            const bool imported = ImportAndCheck(descriptor, sample, what);
+            // An empty file may be refused, with its message.
+            if (fs::file_size(sample) > 0) {
+                EXPECT_TRUE(imported)
+                    << what << ": " << (host.Messages().empty() ? "" : host.Messages()[0].text);
+            }
+            ++imports;
+        }
+    }
+    if (imports == 0)
+        GTEST_SKIP() << "no plug-in imports the files of " << GetParam();
+}
+
+// A damaged file must fail with a message or give data that passes the checks;
+// never crash, hang or overrun (the sanitizer build catches overruns).
+TEST_P(ConformanceSamples, DamagedCopiesFailCleanlyOrGiveValidData)
+{
+    const int perFile = DamagedCopiesPerFile();
+    int imports = 0;
+    TempDir dir;
+    for (const std::string& sample : SampleFiles(GetParam())) {
+        const auto classes = ImportClassesFor(sample);
+        if (classes.empty())
+            continue;
+        const std::string original = test::ReadFile(sample);
+        // Big samples take long under the sanitizers; fewer copies of them.
+        const int copies = original.size() > (256u << 10) ? std::max(2, perFile / 4) : perFile;
+        const std::string name = fs::path(sample).filename().string();
+        int index = 0;
+        for (const test::DamagedCopy& copy :
+             test::MakeDamagedCopies(original, test::SeedFrom(name), copies)) {
+            const std::string copyDir = dir / std::to_string(index++);
+            fs::create_directory(copyDir);
+            const std::string path = copyDir + "/" + name;
+            test::WriteFile(path, copy.bytes);
+            for (ClassDescriptor* descriptor : classes) {
+                ImportAndCheck(descriptor, path,
+                               std::string(descriptor->ClassName()) + " on " + name + " (" +
+                                   copy.label + ")");
+                ++imports;
+            }
+            fs::remove_all(copyDir);
+        }
+    }
+    if (imports == 0)
+        GTEST_SKIP() << "no plug-in imports the files of " << GetParam();
+}
+
+INSTANTIATE_TEST_SUITE_P(SharedSamples, ConformanceSamples, testing::ValuesIn(SampleFolders()),
+                         [](const auto& test) { return test.param; });
+
+} // namespace
+} // namespace polyvant
