@@ -183,9 +183,11 @@ TEST_P(PluginContract, HelpIsShownUnderTheClassName)
     EXPECT_EQ(host.Texts(-1)[0].rfind(std::string(GetParam().className) + "\n", 0), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(ShippedFormats, PluginContract,
-                         testing::Values(FormatCase{"obj.so", "WaveFront (*.obj)", "obj/spider.obj",
-                                                    "obj", true}));
+// Other format libraries join with one line each.
+INSTANTIATE_TEST_SUITE_P(
+    ShippedFormats, PluginContract,
+    testing::Values(FormatCase{"obj.so", "WaveFront (*.obj)", "obj/spider.obj", "obj", true},
+                    FormatCase{"raw.so", "RAW ASCII (*.raw)", "raw/WithTexture.raw", "raw", true}));
 
 } // namespace
 } // namespace polyvant::formats::test
