@@ -1,0 +1,621 @@
+#include "ply/PlyReader.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <fast_float/fast_float.h>
+#include <string>
+
+#include "common/MeshBuilder.h"
+#include "common/PluginSupport.h"
+#include "common/TextScan.h"
+#include "ply/PlyHeader.h"
+
+namespace polyvant::formats::ply {
+
+namespace {
+
+template <typename T>
+T Load(const char* p, bool swap) noexcept
+{
+    unsigned char bytes[sizeof(T)];
+    std::memcpy(bytes, p, sizeof(T));
+    if (swap) {
+        for (std::size_t i = 0; i < sizeof(T) / 2; ++i) {
+            const unsigned char t = bytes[i];
+            bytes[i] = bytes[sizeof(T) - 1 - i];
+            bytes[sizeof(T) - 1 - i] = t;
+        }
+    }
+    T value;
+    std::memcpy(&value, bytes, sizeof(T));
+    return value;
+}
+
+double BinaryNumber(PlyType type, const char* p, bool swap) noexcept
+{
+    switch (type) {
+    case PlyType::kInt8:
+        return Load<std::int8_t>(p, swap);
+    case PlyType::kUInt8:
+        return Load<std::uint8_t>(p, swap);
+    case PlyType::kInt16:
+        return Load<std::int16_t>(p, swap);
+    case PlyType::kUInt16:
+        return Load<std::uint16_t>(p, swap);
+    case PlyType::kInt32:
+        return Load<std::int32_t>(p, swap);
+    case PlyType::kUInt32:
+        return Load<std::uint32_t>(p, swap);
+    case PlyType::kFloat32:
+        return Load<float>(p, swap);
+    case PlyType::kFloat64:
+        return Load<double>(p, swap);
+    }
+    return 0;
+}
+
+// Only for integer types (the header and the plan make sure of that).
+std::int64_t BinaryInteger(PlyType type, const char* p, bool swap) noexcept
+{
+    switch (type) {
+    case PlyType::kInt8:
+        return Load<std::int8_t>(p, swap);
+    case PlyType::kUInt8:
+        return Load<std::uint8_t>(p, swap);
+    case PlyType::kInt16:
+        return Load<std::int16_t>(p, swap);
+    case PlyType::kUInt16:
+        return Load<std::uint16_t>(p, swap);
+    case PlyType::kInt32:
+        return Load<std::int32_t>(p, swap);
+    case PlyType::kUInt32:
+        return Load<std::uint32_t>(p, swap);
+    default:
+        return -1;
+    }
+}
+
+bool Sane(double value) noexcept
+{
+    return std::fabs(value) <= kMaxCoordinate; // false for NaN and infinities too
+}
+
+const char* SaneText(double value) noexcept
+{
+    return std::isfinite(value) ? "coordinate is too large (beyond 1e30)"
+                                : "coordinate is not a finite number";
+}
+
+std::string Quoted(const std::string& name)
+{
+    std::string text(1, '\'');
+    text += Printable(name.data(), name.data() + name.size());
+    text += '\'';
+    return text;
+}
+
+bool IsSpace(char c) noexcept
+{
+    return c == '\n' || IsBlank(c);
+}
+
+// What the reader does with each property of the vertex and face elements.
+enum Action : std::uint8_t { kSkip, kX, kY, kZ, kIndices };
+
+class Reader {
+public:
+    Reader(const char* bytes, std::size_t length, std::string_view file, const PlyHeader& h)
+        : data(bytes), end(bytes + length), path(file), header(h), mesh(BaseNameOf(file)),
+          meter("Reading PLY", length)
+    {
+    }
+
+    void Read(std::vector<std::unique_ptr<Mesh3d>>& meshes)
+    {
+        Plan();
+        if (vertexElement < 0)
+            throw FormatError(
+                LineMessage(path, header.bodyLine - 1, "the header declares no 'vertex' element"));
+        vertexCount = header.elements[vertexElement].count;
+        if (header.format == PlyFormat::kAscii)
+            ReadAscii();
+        else
+            ReadBinary();
+        if (degenerate)
+            HostLink::Warning((std::string(path) + ": " + std::to_string(degenerate) +
+                               " faces with fewer than 3 corners skipped")
+                                  .c_str());
+        if (mesh.VertexCount() == 0)
+            return; // nothing to show
+        std::unique_ptr<Mesh3d> result(mesh.Finish());
+        if (!result)
+            throw FormatError(std::string(path) + ": more than 4294967295 vertices or faces");
+        meshes.push_back(std::move(result));
+    }
+
+private:
+    // ---- which properties matter ----------------------------------------------------
+
+    void Plan()
+    {
+        for (std::size_t i = 0; i < header.elements.size(); ++i) {
+            const PlyElement& element = header.elements[i];
+            if (element.name == "vertex" && vertexElement < 0)
+                PlanVertex(static_cast<int>(i));
+            else if (element.name == "face" && faceElement < 0)
+                PlanFace(static_cast<int>(i));
+        }
+    }
+
+    void PlanVertex(int index)
+    {
+        const PlyElement& element = header.elements[index];
+        vertexActions.assign(element.properties.size(), kSkip);
+        const char* const names[3] = {"x", "y", "z"};
+        for (int k = 0; k < 3; ++k) {
+            const int p = element.Find(names[k]);
+            if (p < 0)
+                throw FormatError(LineMessage(path, element.line,
+                                              "element 'vertex' has no property '" +
+                                                  std::string(names[k]) + "'"));
+            if (element.properties[p].isList)
+                throw FormatError(LineMessage(path, element.line,
+                                              "vertex property '" + std::string(names[k]) +
+                                                  "' is a list, not a number"));
+            vertexActions[p] = static_cast<Action>(kX + k);
+            coordinate[k] = p;
+        }
+        vertexElement = index;
+    }
+
+    void PlanFace(int index)
+    {
+        const PlyElement& element = header.elements[index];
+        int p = element.Find("vertex_indices");
+        if (p < 0)
+            p = element.Find("vertex_index");
+        if (p < 0) {
+            if (element.count > 0)
+                HostLink::Warning(LineMessage(path, element.line,
+                                              "element 'face' has no list 'vertex_indices'; "
+                                              "its faces are ignored")
+                                      .c_str());
+            return;
+        }
+        const PlyProperty& list = element.properties[p];
+        if (!list.isList || !IsInteger(list.type))
+            throw FormatError(
+                LineMessage(path, element.line,
+                            "face property " + Quoted(list.name) + " is not a list of integers"));
+        faceActions.assign(element.properties.size(), kSkip);
+        faceActions[p] = kIndices;
+        indexProperty = p;
+        faceElement = index;
+    }
+
+    // ---- faces, either encoding --------------------------------------------------------
+
+    // Adds the polygon in `corners` (indices already checked).
+    void Emit()
+    {
+        const std::size_t n = corners.size();
+        if (n < 3)
+            ++degenerate;
+        else if (n == 3)
+            mesh.AddTriangle(corners[0], corners[1], corners[2]);
+        else
+            mesh.AddPolygon(corners.data(), n);
+    }
+
+    // ---- binary ---------------------------------------------------------------------
+
+    [[noreturn]] void FailAt(const char* at, const std::string& what) const
+    {
+        throw FormatError(OffsetMessage(path, static_cast<std::uint64_t>(at - data), what));
+    }
+
+    [[noreturn]] void Truncated(const char* at, const PlyElement& element,
+                                std::uint64_t record) const
+    {
+        FailAt(at, "file ends inside record " + std::to_string(record) + " of element " +
+                       Quoted(element.name));
+    }
+
+    void ReadBinary()
+    {
+        swap = header.format == PlyFormat::kBinaryBigEndian;
+        const char* p = data + header.bodyOffset;
+        const char* deferredFaces = nullptr;
+        for (int i = 0; i < static_cast<int>(header.elements.size()); ++i) {
+            const PlyElement& element = header.elements[i];
+            if (i == vertexElement) {
+                p = BinaryVertices(element, p);
+            } else if (i == faceElement) {
+                if (vertexElement > i) {
+                    // Faces before vertices: polygons need the positions, so come back.
+                    deferredFaces = p;
+                    p = SkipBinary(element, p);
+                } else {
+                    p = BinaryFaces(element, p);
+                }
+            } else {
+                p = SkipBinary(element, p);
+            }
+        }
+        if (p != end)
+            HostLink::Warning(
+                OffsetMessage(path, static_cast<std::uint64_t>(p - data),
+                              std::to_string(end - p) + " bytes after the last element ignored")
+                    .c_str());
+        if (deferredFaces)
+            BinaryFaces(header.elements[faceElement], deferredFaces);
+    }
+
+    const char* BinaryVertices(const PlyElement& element, const char* p)
+    {
+        const std::size_t stride = element.FixedBinarySize();
+        if (stride == 0)
+            return BinaryRecords(element, p, vertexActions);
+        const std::uint64_t count = element.count;
+        if (count > static_cast<std::uint64_t>(end - p) / stride)
+            Truncated(p + (end - p) / stride * stride, element, (end - p) / stride);
+        std::size_t offset[3];
+        PlyType type[3];
+        for (int k = 0; k < 3; ++k) {
+            offset[k] = 0;
+            for (int q = 0; q < coordinate[k]; ++q)
+                offset[k] += SizeOf(element.properties[q].type);
+            type[k] = element.properties[coordinate[k]].type;
+        }
+        mesh.Reserve(count, 0);
+        const bool floats = !swap && type[0] == PlyType::kFloat32 && type[1] == PlyType::kFloat32 &&
+                            type[2] == PlyType::kFloat32;
+        for (std::uint64_t r = 0; r < count; ++r, p += stride) {
+            if ((r & 0xFFFF) == 0)
+                meter.Update(static_cast<std::uint64_t>(p - data));
+            double v[3];
+            if (floats) {
+                for (int k = 0; k < 3; ++k) {
+                    float f;
+                    std::memcpy(&f, p + offset[k], 4);
+                    v[k] = f;
+                }
+            } else {
+                for (int k = 0; k < 3; ++k)
+                    v[k] = BinaryNumber(type[k], p + offset[k], swap);
+            }
+            if (!(Sane(v[0]) && Sane(v[1]) && Sane(v[2]))) {
+                const int k = !Sane(v[0]) ? 0 : !Sane(v[1]) ? 1 : 2;
+                FailAt(p + offset[k], SaneText(v[k]));
+            }
+            mesh.AddVertex(v[0], v[1], v[2]);
+        }
+        return p;
+    }
+
+    const char* BinaryFaces(const PlyElement& element, const char* p)
+    {
+        const PlyProperty& list = element.properties[indexProperty];
+        const std::size_t itemSize = SizeOf(list.type);
+        mesh.Reserve(
+            0, std::min<std::uint64_t>(element.count, static_cast<std::uint64_t>(end - p) /
+                                                          (SizeOf(list.countType) + 3 * itemSize)));
+        // The common layout: a uchar count and 32-bit indices first, fixed-size
+        // properties after them.
+        std::size_t trailing = 0;
+        bool fast = !swap && indexProperty == 0 && list.countType == PlyType::kUInt8 &&
+                    (list.type == PlyType::kUInt32 ||
+                     (list.type == PlyType::kInt32 && vertexCount <= 0x80000000u));
+        for (std::size_t q = 1; q < element.properties.size(); ++q) {
+            fast = fast && !element.properties[q].isList;
+            trailing += SizeOf(element.properties[q].type);
+        }
+        for (std::uint64_t r = 0; r < element.count; ++r) {
+            if ((r & 0xFFFF) == 0)
+                meter.Update(static_cast<std::uint64_t>(p - data));
+            if (fast && p != end && static_cast<unsigned char>(*p) == 3 &&
+                end - p >= static_cast<std::ptrdiff_t>(13 + trailing)) {
+                std::uint32_t v[3];
+                std::memcpy(v, p + 1, 12);
+                // Negative int32 indices read as huge unsigned ones and fail here too.
+                if (v[0] >= vertexCount || v[1] >= vertexCount || v[2] >= vertexCount) {
+                    const int k = v[0] >= vertexCount ? 0 : v[1] >= vertexCount ? 1 : 2;
+                    BadIndex(p + 1 + 4 * k, list.type == PlyType::kInt32
+                                                ? std::int64_t(std::int32_t(v[k]))
+                                                : std::int64_t(v[k]));
+                }
+                mesh.AddTriangle(v[0], v[1], v[2]);
+                p += 13 + trailing;
+                continue;
+            }
+            p = BinaryRecord(element, p, faceActions, r);
+        }
+        return p;
+    }
+
+    [[noreturn]] void BadIndex(const char* at, std::int64_t index) const
+    {
+        FailAt(at, "vertex index " + std::to_string(index) + " is outside 0.." +
+                       std::to_string(static_cast<std::int64_t>(vertexCount) - 1));
+    }
+
+    // One record of any layout; applies `actions` (coordinates or face indices).
+    const char* BinaryRecord(const PlyElement& element, const char* p,
+                             const std::vector<Action>& actions, std::uint64_t record)
+    {
+        double v[3] = {0, 0, 0};
+        for (std::size_t q = 0; q < element.properties.size(); ++q) {
+            const PlyProperty& property = element.properties[q];
+            const Action action = actions.empty() ? kSkip : actions[q];
+            if (!property.isList) {
+                const std::size_t n = SizeOf(property.type);
+                if (static_cast<std::size_t>(end - p) < n)
+                    Truncated(p, element, record);
+                if (action >= kX && action <= kZ) {
+                    v[action - kX] = BinaryNumber(property.type, p, swap);
+                    if (!Sane(v[action - kX]))
+                        FailAt(p, SaneText(v[action - kX]));
+                }
+                p += n;
+                continue;
+            }
+            const std::size_t countSize = SizeOf(property.countType);
+            if (static_cast<std::size_t>(end - p) < countSize)
+                Truncated(p, element, record);
+            const std::int64_t count = BinaryInteger(property.countType, p, swap);
+            const std::size_t itemSize = SizeOf(property.type);
+            if (count < 0)
+                FailAt(p, "negative list length " + std::to_string(count));
+            p += countSize;
+            // In 64 bits and against the bytes left: a count of 2^32 - 1 is refused here.
+            if (static_cast<std::uint64_t>(count) > static_cast<std::uint64_t>(end - p) / itemSize)
+                FailAt(p - countSize,
+                       "list of " + std::to_string(count) + " items runs past the end of the file");
+            if (action == kIndices) {
+                corners.clear();
+                for (std::int64_t i = 0; i < count; ++i, p += itemSize) {
+                    const std::int64_t index = BinaryInteger(property.type, p, swap);
+                    if (index < 0 || static_cast<std::uint64_t>(index) >= vertexCount)
+                        BadIndex(p, index);
+                    corners.push_back(static_cast<std::uint32_t>(index));
+                }
+                Emit();
+            } else {
+                p += static_cast<std::size_t>(count) * itemSize;
+            }
+        }
+        if (!actions.empty() && &actions == &vertexActions)
+            mesh.AddVertex(v[0], v[1], v[2]);
+        return p;
+    }
+
+    const char* BinaryRecords(const PlyElement& element, const char* p,
+                              const std::vector<Action>& actions)
+    {
+        for (std::uint64_t r = 0; r < element.count; ++r) {
+            if ((r & 0xFFFF) == 0)
+                meter.Update(static_cast<std::uint64_t>(p - data));
+            p = BinaryRecord(element, p, actions, r);
+        }
+        return p;
+    }
+
+    const char* SkipBinary(const PlyElement& element, const char* p)
+    {
+        const std::size_t stride = element.FixedBinarySize();
+        if (stride == 0 && !element.properties.empty())
+            return BinaryRecords(element, p, noActions);
+        if (stride == 0)
+            return p; // records without properties take no bytes
+        if (element.count > static_cast<std::uint64_t>(end - p) / stride)
+            Truncated(p + (end - p) / stride * stride, element, (end - p) / stride);
+        return p + element.count * stride;
+    }
+
+    // ---- ASCII ----------------------------------------------------------------------
+
+    [[noreturn]] void FailLine(const std::string& what) const
+    {
+        throw FormatError(LineMessage(path, line, what));
+    }
+
+    // Skips blanks and line ends; false at the end of the file.
+    bool NextToken() noexcept
+    {
+        while (p != end) {
+            const char c = *p;
+            if (c == '\n')
+                ++line;
+            else if (!IsBlank(c))
+                return true;
+            ++p;
+        }
+        return false;
+    }
+
+    void NeedToken(const PlyElement& element, std::uint64_t record)
+    {
+        if (!NextToken())
+            FailLine("file ends inside record " + std::to_string(record) + " of element " +
+                     Quoted(element.name));
+    }
+
+    std::string TokenText() const
+    {
+        const char* q = p;
+        while (q != end && !IsSpace(*q))
+            ++q;
+        return Printable(p, q);
+    }
+
+    void SkipToken() noexcept
+    {
+        while (p != end && !IsSpace(*p))
+            ++p;
+    }
+
+    void EndOfNumber(const char* after)
+    {
+        if (after != end && !IsSpace(*after))
+            FailLine("malformed number '" + TokenText() + "'");
+        p = after;
+    }
+
+    double AsciiCoordinate(PlyType type)
+    {
+        const char* q = p;
+        if (*q == '+' && end - q > 1 && q[1] != '-' && q[1] != '+')
+            ++q;
+        double value;
+        const char* after;
+        if (type == PlyType::kFloat32) {
+            // A float property holds a float: read it as one, as its binary twin would be.
+            float f;
+            const auto r = fast_float::from_chars(q, end, f);
+            if (r.ptr == q || r.ec == std::errc::invalid_argument)
+                FailLine("expected a number, found '" + TokenText() + "'");
+            value = f; // overflow gives an infinity, refused below
+            after = r.ptr;
+        } else {
+            NumberError error = NumberError::kNone;
+            after = ParseCoordinate(q, end, value, error);
+            if (!after)
+                FailLine(std::string(NumberErrorText(error)) + " ('" + TokenText() + "')");
+        }
+        if (!Sane(value))
+            FailLine(std::string(SaneText(value)) + " ('" + TokenText() + "')");
+        EndOfNumber(after);
+        return value;
+    }
+
+    std::int64_t AsciiInteger()
+    {
+        std::int64_t value = 0;
+        const char* after = ParseInteger(p, end, value);
+        if (!after)
+            FailLine("expected an integer, found '" + TokenText() + "'");
+        EndOfNumber(after);
+        return value;
+    }
+
+    void AsciiRecord(const PlyElement& element, const std::vector<Action>& actions,
+                     std::uint64_t record)
+    {
+        double v[3] = {0, 0, 0};
+        for (std::size_t q = 0; q < element.properties.size(); ++q) {
+            const PlyProperty& property = element.properties[q];
+            const Action action = actions.empty() ? kSkip : actions[q];
+            NeedToken(element, record);
+            if (!property.isList) {
+                if (action >= kX && action <= kZ)
+                    v[action - kX] = AsciiCoordinate(property.type);
+                else
+                    SkipToken();
+                continue;
+            }
+            const std::size_t countLine = line;
+            const std::int64_t count = AsciiInteger();
+            // Each item takes at least two bytes: no loop runs longer than the file.
+            if (count < 0 ||
+                static_cast<std::uint64_t>(count) > static_cast<std::uint64_t>(end - p))
+                throw FormatError(
+                    LineMessage(path, countLine,
+                                "list length " + std::to_string(count) + " is impossible here"));
+            if (action == kIndices)
+                corners.clear();
+            for (std::int64_t i = 0; i < count; ++i) {
+                NeedToken(element, record);
+                if (action != kIndices) {
+                    SkipToken();
+                    continue;
+                }
+                const std::int64_t index = AsciiInteger();
+                if (index < 0 || static_cast<std::uint64_t>(index) >= vertexCount)
+                    FailLine("vertex index " + std::to_string(index) + " is outside 0.." +
+                             std::to_string(static_cast<std::int64_t>(vertexCount) - 1));
+                corners.push_back(static_cast<std::uint32_t>(index));
+            }
+            if (action == kIndices)
+                Emit();
+        }
+        if (&actions == &vertexActions)
+            mesh.AddVertex(v[0], v[1], v[2]);
+    }
+
+    void AsciiElement(const PlyElement& element, const std::vector<Action>& actions)
+    {
+        if (element.properties.empty())
+            return;
+        if (&actions == &vertexActions)
+            mesh.Reserve(element.count, 0);
+        for (std::uint64_t r = 0; r < element.count; ++r) {
+            if ((r & 0x3FFF) == 0)
+                meter.Update(static_cast<std::uint64_t>(p - data));
+            AsciiRecord(element, actions, r);
+        }
+    }
+
+    void ReadAscii()
+    {
+        p = data + header.bodyOffset;
+        line = header.bodyLine;
+        const char* deferredFaces = nullptr;
+        std::size_t deferredLine = 0;
+        for (int i = 0; i < static_cast<int>(header.elements.size()); ++i) {
+            const PlyElement& element = header.elements[i];
+            if (i == vertexElement) {
+                AsciiElement(element, vertexActions);
+            } else if (i == faceElement && vertexElement < i) {
+                AsciiElement(element, faceActions);
+            } else {
+                if (i == faceElement) {
+                    deferredFaces = p;
+                    deferredLine = line;
+                }
+                AsciiElement(element, noActions);
+            }
+        }
+        if (NextToken())
+            HostLink::Warning(
+                LineMessage(path, line, "text after the last element ignored").c_str());
+        if (deferredFaces) {
+            p = deferredFaces;
+            line = deferredLine;
+            AsciiElement(header.elements[faceElement], faceActions);
+        }
+    }
+
+    const char* data;
+    const char* end;
+    std::string_view path;
+    const PlyHeader& header;
+    MeshBuilder mesh;
+    ProgressMeter meter;
+
+    int vertexElement = -1;
+    int faceElement = -1;
+    int coordinate[3] = {0, 0, 0};
+    int indexProperty = -1;
+    std::vector<Action> vertexActions, faceActions;
+    const std::vector<Action> noActions;
+    std::uint64_t vertexCount = 0;
+    std::uint64_t degenerate = 0;
+    std::vector<std::uint32_t> corners;
+    bool swap = false;
+
+    // ASCII position
+    const char* p = nullptr;
+    std::size_t line = 1;
+};
+
+} // namespace
+
+void ReadPly(const char* data, std::size_t size, std::string_view path,
+             std::vector<std::unique_ptr<Mesh3d>>& meshes)
+{
+    const PlyHeader header = ParsePlyHeader(data, size, path);
+    Reader(data, size, path, header).Read(meshes);
+}
+
+} // namespace polyvant::formats::ply
