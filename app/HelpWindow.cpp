@@ -1,0 +1,21 @@
+#include "HelpWindow.h"
+
+#include <QTextBrowser>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "Strings.h"
+
+HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("helpWindow"));
+    setWindowTitle(QString::fromLatin1(polyvant::text::kHelpCaption));
+    m_browser = new QTextBrowser(this);
+    m_browser->setObjectName(QStringLiteral("helpBrowser"));
+    m_browser->setOpenExternalLinks(true);
+    m_browser->setSource(QUrl(QString::fromLatin1(kGuideUrl)));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_browser);
+    resize(640, 480);
+}

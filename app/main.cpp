@@ -1,0 +1,17 @@
+#include <QApplication>
+
+#include "CMyPolyvantApp.h"
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    Q_INIT_RESOURCE(polyvant);
+    CMyPolyvantApp::StartOptions options;
+    options.arguments = QApplication::arguments();
+    CMyPolyvantApp app(std::move(options));
+    if (!app.InitInstance())
+        return app.ExitInstance();
+    if (!app.QuitRequested())
+        QApplication::exec();
+    return app.ExitInstance();
+}
