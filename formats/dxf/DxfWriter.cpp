@@ -84,7 +84,8 @@ bool WriteDxf(const std::vector<const Mesh3d*>& meshes, const DxfSink& sink,
         const std::string base = DxfLayerName(original);
         std::string name = base;
         for (int n = 2; taken.count(Lower(name)); ++n) {
-            const std::string suffix = "_" + std::to_string(n);
+            std::string suffix(1, '_');
+            suffix += std::to_string(n);
             name = base.substr(0, kMaxLayerName - suffix.size()) + suffix;
         }
         taken.insert(Lower(name));
