@@ -187,7 +187,9 @@ TEST_P(PluginContract, HelpIsShownUnderTheClassName)
 INSTANTIATE_TEST_SUITE_P(
     ShippedFormats, PluginContract,
     testing::Values(FormatCase{"obj.so", "WaveFront (*.obj)", "obj/spider.obj", "obj", true},
-                    FormatCase{"raw.so", "RAW ASCII (*.raw)", "raw/WithTexture.raw", "raw", true}));
+                    FormatCase{"raw.so", "RAW ASCII (*.raw)", "raw/WithTexture.raw", "raw", true},
+                    FormatCase{"off.so", "OFF (*.off)", "off/inspired_mesh_quads_Smooth.off", "off",
+                               false}));
 
 } // namespace
 } // namespace polyvant::formats::test

@@ -1,0 +1,260 @@
+#include "off/OffReader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
+#include "common/MeshBuilder.h"
+#include "common/PluginSupport.h"
+#include "common/TextScan.h"
+
+namespace polyvant::formats::off {
+
+namespace {
+
+// The fewest bytes a vertex ("0 0 0\n") and a face ("3 0 0 0\n") can take: a declared
+// count is believed only if that many fit in the rest of the file.
+constexpr std::uint64_t kMinVertexBytes = 6;
+constexpr std::uint64_t kMinFaceBytes = 8;
+
+class Scanner {
+public:
+    Scanner(const char* begin, const char* stop, const std::string& filePath)
+        : start(begin), p(begin), end(stop), path(filePath)
+    {
+    }
+
+    // Moves to the next value, past blanks, line ends and comments; false at the end.
+    bool NextValue()
+    {
+        for (;;) {
+            while (p != end && (IsBlank(*p) || *p == '\n')) {
+                if (*p == '\n')
+                    ++line;
+                ++p;
+            }
+            if (p == end) {
+                // Name the last line of the file, not the empty one after its newline.
+                if (!atEnd && p != start && p[-1] == '\n' && line > 1)
+                    --line;
+                atEnd = true;
+                return false;
+            }
+            if (*p != '#')
+                return true;
+            SkipLine();
+        }
+    }
+
+    // Skips the rest of the current line (trailing per-element data or a comment).
+    void SkipLine()
+    {
+        while (p != end && *p != '\n')
+            ++p;
+    }
+
+    std::string_view Word()
+    {
+        const char* b = p;
+        while (p != end && !IsBlank(*p) && *p != '\n' && *p != '#')
+            ++p;
+        return {b, static_cast<std::size_t>(p - b)};
+    }
+
+    double Coordinate(const char* what)
+    {
+        if (!NextValue())
+            Fail(std::string("the file ends before ") + what);
+        double v;
+        NumberError error = NumberError::kNone;
+        const char* q = ParseCoordinate(p, end, v, error);
+        if (q && q != end && !IsBlank(*q) && *q != '\n' && *q != '#')
+            q = nullptr, error = NumberError::kMissing;
+        if (!q) {
+            const char* b = p;
+            Word();
+            Fail(std::string(what) + ": " + NumberErrorText(error) + " (\"" + Printable(b, p) +
+                 "\")");
+        }
+        p = q;
+        return v;
+    }
+
+    // A non-negative integer; false (leaving p on it) when the value is no such number.
+    bool Count(std::uint64_t& value)
+    {
+        std::int64_t v;
+        const char* q = ParseInteger(p, end, v);
+        if (!q || v < 0 || (q != end && !IsBlank(*q) && *q != '\n' && *q != '#'))
+            return false;
+        value = static_cast<std::uint64_t>(v);
+        p = q;
+        return true;
+    }
+
+    std::uint64_t RequireCount(const char* what)
+    {
+        std::uint64_t v = 0;
+        if (!NextValue())
+            Fail(std::string("the file ends before ") + what);
+        if (!Count(v)) {
+            const char* b = p;
+            Word();
+            Fail(std::string(what) + " is not a count (\"" + Printable(b, p) + "\")");
+        }
+        return v;
+    }
+
+    [[noreturn]] void Fail(const std::string& what) const
+    {
+        throw FormatError(LineMessage(path, line, what));
+    }
+
+    std::uint64_t Remaining() const { return static_cast<std::uint64_t>(end - p); }
+    std::uint64_t Offset() const { return static_cast<std::uint64_t>(p - start); }
+    std::size_t Line() const { return line; }
+    bool AtLineEnd()
+    {
+        while (p != end && IsBlank(*p))
+            ++p;
+        return p == end || *p == '\n' || *p == '#';
+    }
+
+    const char* start;
+    const char* p;
+    const char* end;
+    const std::string& path;
+    std::size_t line = 1;
+    bool atEnd = false;
+};
+
+// OFF, COFF, NOFF, CNOFF, STOFF, STCNOFF, ... : optional ST, C, N in that order.
+bool IsHeaderWord(std::string_view w)
+{
+    if (w.size() >= 2 && w.substr(0, 2) == "ST")
+        w.remove_prefix(2);
+    if (!w.empty() && w.front() == 'C')
+        w.remove_prefix(1);
+    if (!w.empty() && w.front() == 'N')
+        w.remove_prefix(1);
+    return w == "OFF";
+}
+
+} // namespace
+
+void ReadOff(const char* data, std::size_t size, const std::string& path,
+             const std::string& baseName, std::vector<std::unique_ptr<Mesh3d>>& meshes,
+             ProgressMeter* progress)
+{
+    Scanner s(data, data + size, path);
+    if (!s.NextValue())
+        s.Fail("the file is empty: no OFF header");
+    std::uint64_t vertexCount = 0;
+    if (!s.Count(vertexCount)) {
+        const char* b = s.p;
+        const std::string_view header = s.Word();
+        if (header.find("OFF") != std::string_view::npos && !IsHeaderWord(header))
+            s.Fail("\"" + Printable(b, s.p) +
+                   "\" files (four or more dimensions) are not supported; only 3D OFF is");
+        if (!IsHeaderWord(header))
+            s.Fail("not an OFF file: it starts with \"" + Printable(b, s.p) + "\"");
+        if (!s.AtLineEnd()) {
+            const char* w = s.p;
+            if (s.Word() == "BINARY")
+                s.Fail("binary OFF files are not supported; only text OFF is");
+            s.p = w;
+        }
+        vertexCount = s.RequireCount("the vertex count");
+    }
+    const std::uint64_t faceCount = s.RequireCount("the face count");
+    if (!s.AtLineEnd())
+        s.RequireCount("the edge count");
+    s.SkipLine();
+
+    if (vertexCount > s.Remaining() / kMinVertexBytes || vertexCount > 0xFFFFFFFFu)
+        s.Fail("the header declares " + std::to_string(vertexCount) +
+               " vertices, more than the file can hold");
+    if (faceCount > s.Remaining() / kMinFaceBytes)
+        s.Fail("the header declares " + std::to_string(faceCount) +
+               " faces, more than the file can hold");
+
+    MeshBuilder builder(baseName);
+    builder.Reserve(vertexCount, faceCount);
+    for (std::uint64_t i = 0; i < vertexCount; ++i) {
+        const double x = s.Coordinate("a vertex coordinate");
+        const double y = s.Coordinate("a vertex coordinate");
+        const double z = s.Coordinate("a vertex coordinate");
+        builder.AddVertex(x, y, z);
+        s.SkipLine(); // colour, normal or texture coordinates
+        if (progress && (i & 0xFFFF) == 0)
+            progress->Update(s.Offset());
+    }
+
+    std::vector<std::uint32_t> corners;
+    std::uint64_t badFaces = 0, facesRead = 0;
+    std::size_t firstBadLine = 0;
+    std::string firstBadWhy;
+    std::string truncated;
+    for (; facesRead < faceCount; ++facesRead) {
+        if (progress && (facesRead & 0xFFFF) == 0)
+            progress->Update(s.Offset());
+        std::uint64_t n = 0;
+        if (!s.NextValue()) {
+            truncated = "the file ends after " + std::to_string(facesRead) + " of " +
+                        std::to_string(faceCount) + " faces";
+            break;
+        }
+        const std::size_t faceLine = s.Line();
+        if (!s.Count(n))
+            s.Fail("a face must start with its corner count");
+        if (n > s.Remaining() / 2 + 1)
+            s.Fail("a face of " + std::to_string(n) + " corners is longer than the file");
+        corners.clear();
+        std::string why;
+        for (std::uint64_t k = 0; k < n; ++k) {
+            std::uint64_t index = 0;
+            if (!s.NextValue()) {
+                truncated = "the file ends within face " + std::to_string(facesRead + 1) + " of " +
+                            std::to_string(faceCount);
+                break;
+            }
+            if (!s.Count(index)) {
+                const char* b = s.p;
+                s.Word();
+                s.Fail("a face corner is not a vertex number (\"" + Printable(b, s.p) + "\")");
+            }
+            if (index >= vertexCount && why.empty())
+                why = "vertex index " + std::to_string(index) + " with " +
+                      std::to_string(vertexCount) + " vertices";
+            corners.push_back(index < vertexCount ? static_cast<std::uint32_t>(index) : 0);
+        }
+        if (!truncated.empty())
+            break;
+        s.SkipLine(); // a face colour
+        if (why.empty() && n < 3)
+            why = "a face needs at least three corners";
+        if (!why.empty()) {
+            if (badFaces++ == 0) {
+                firstBadLine = faceLine;
+                firstBadWhy = why;
+            }
+            continue;
+        }
+        builder.AddPolygon(corners.data(), corners.size());
+    }
+
+    if (badFaces)
+        HostLink::Warning(LineMessage(path, firstBadLine,
+                                      firstBadWhy + "; skipped " + std::to_string(badFaces) +
+                                          (badFaces == 1 ? " face" : " faces") + ", kept the rest")
+                              .c_str());
+    if (!truncated.empty())
+        HostLink::Warning(
+            LineMessage(path, s.Line(), truncated + "; the faces read are kept").c_str());
+    if (builder.TriangleCount() == 0)
+        HostLink::Warning((path + ": the file holds no faces; nothing to show").c_str());
+    else
+        meshes.emplace_back(builder.Finish());
+}
+
+} // namespace polyvant::formats::off

@@ -1,0 +1,170 @@
+#include "off/OffReader.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FormatTestSupport.h"
+#include "common/PluginSupport.h"
+
+namespace polyvant::formats::off {
+namespace {
+
+using Meshes = std::vector<std::unique_ptr<Mesh3d>>;
+
+class OffReaderTest : public testing::Test {
+protected:
+    // Reads from a buffer of exactly the text's size; the error, or "" on success.
+    std::string Read(const std::string& text, Meshes& meshes)
+    {
+        std::unique_ptr<char[]> copy(new char[text.size() + 1]);
+        std::memcpy(copy.get(), text.data(), text.size());
+        try {
+            ReadOff(copy.get(), text.size(), "m.off", "m", meshes, nullptr);
+        } catch (const FormatError& e) {
+            return e.what();
+        }
+        for (const auto& mesh : meshes)
+            test::ExpectValidMesh(*mesh);
+        return "";
+    }
+    Meshes ReadOk(const std::string& text)
+    {
+        Meshes meshes;
+        EXPECT_EQ(Read(text, meshes), "");
+        return meshes;
+    }
+
+    test::HostRecorder host;
+};
+
+struct Sample {
+    const char* file;
+    std::uint32_t vertices, triangles;
+    std::size_t distinct;
+};
+
+// Counted independently by a short script reading the files as value streams.
+// `assimp info` (5.2) reports the distinct positions as its vertex count and agrees on
+// every triangle count, except that it refuses inspired_mesh_quads_Smooth.off, whose
+// faces run over several lines; that is valid OFF (values are whitespace-separated),
+// so our 3676 triangles from 1838 quads are right.
+const Sample kSamples[] = {
+    {"2triangles.off", 4, 2, 4},
+    {"Cube.off", 8, 12, 8},
+    {"Wuson.off", 3205, 3732, 2117},
+    {"beetle.off", 19887, 38656, 19885},
+    {"comments.off", 8, 12, 8},
+    {"decimated-knight.off", 502, 1000, 502},
+    {"fandisk.off", 7229, 14454, 7229},
+    {"grid.off", 145, 256, 145},
+    {"inspired_mesh_quads_Smooth.off", 1963, 3676, 1963},
+};
+
+TEST_F(OffReaderTest, SampleFilesGiveTheirVerticesAndTriangles)
+{
+    for (const Sample& s : kSamples) {
+        SCOPED_TRACE(s.file);
+        Meshes meshes = ReadOk(test::ReadBytes(test::TestData(std::string("off/") + s.file)));
+        ASSERT_EQ(meshes.size(), 1u);
+        EXPECT_STREQ(meshes[0]->name, "m");
+        EXPECT_EQ(meshes[0]->vertexCount, s.vertices);
+        EXPECT_EQ(meshes[0]->faceCount, s.triangles);
+        EXPECT_EQ(test::DistinctPositions(*meshes[0]), s.distinct);
+    }
+    EXPECT_TRUE(host.messages.empty()) << host.AllText();
+}
+
+TEST_F(OffReaderTest, AcceptsHeaderVariantsCountsOnTheHeaderLineAndNoHeader)
+{
+    const std::string body = "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+    Meshes plain = ReadOk("OFF\n3 1 0\n" + body);
+    for (const std::string& text : std::vector<std::string>{
+             "OFF 3 1 0\n" + body, "3 1 0\n" + body, "# c\nCOFF\n3 1\n" + body,
+             "NOFF\n3 1 0\n0 0 0 0 0 1\n1 0 0 0 0 1\n0 1 0 0 0 1\n3 0 1 2 1 0 0\n",
+             "STCOFF\r\n3 1 0\r\n0 0 0 1 1 1 1 0 0\r\n1 0 0 1 1 1 1 0 0\r\n0 1 0 1 1 1 1 0 0\r\n"
+             "3\t0 1 2\r\n"}) {
+        SCOPED_TRACE(text);
+        Meshes other = ReadOk(text);
+        ASSERT_EQ(other.size(), 1u);
+        test::ExpectSameMeshes({plain[0].get()}, {other[0].get()});
+    }
+}
+
+TEST_F(OffReaderTest, RefusesWhatItCannotReadNamingTheLine)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "m.off: line 1: "},
+        {"PLY\n", "m.off: line 1: not an OFF file"},
+        {"4OFF\n1 0 0\n", "m.off: line 1: \"4OFF\""},
+        {"OFF BINARY\n", "m.off: line 1: binary"},
+        {"OFF\n1000000000000 1 0\n0 0 0\n", "m.off: line 2: the header declares 1000000000000"},
+        {"OFF\n3 4294967295 0\n0 0 0\n1 0 0\n0 1 0\n",
+         "m.off: line 2: the header declares 4294967295 faces"},
+        {"OFF\n3 1 0\n0 0 0\n1 nan 0\n0 1 0\n3 0 1 2\n", "m.off: line 4: "},
+        {"OFF\n3 1 0\n0 0 0\n1 1e309 0\n0 1 0\n3 0 1 2\n", "m.off: line 4: "},
+        {"OFF\n3 1 0\n0.000000 0.000000 0\n1 0 0\n", "m.off: line 4: the file ends before"},
+        {"OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\nx 0 1 2\n", "m.off: line 6: "},
+        {"OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 -1 2\n", "m.off: line 6: "},
+        {"OFF\n-3 1 0\n", "m.off: line 2: "},
+    };
+    for (const auto& [text, start] : cases) {
+        SCOPED_TRACE(text);
+        Meshes meshes;
+        const std::string error = Read(text, meshes);
+        EXPECT_EQ(error.rfind(start, 0), 0u) << error;
+    }
+}
+
+TEST_F(OffReaderTest, SkipsFacesWithBadIndicesAndKeepsTheRest)
+{
+    Meshes meshes = ReadOk("OFF\n4 4 0\n0 0 0\n1 0 0\n1 1 0\n0 1 0\n3 0 1 2\n3 0 2 4\n"
+                           "3 0 2 4294967296\n4 0 1 2 3\n");
+    ASSERT_EQ(meshes.size(), 1u);
+    EXPECT_EQ(meshes[0]->faceCount, 3u);
+    const auto warnings = host.Texts(PV_WARNING);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind("m.off: line 8: vertex index 4 ", 0), 0u) << warnings[0];
+}
+
+TEST_F(OffReaderTest, KeepsTheFacesReadWhenTheFileEndsEarly)
+{
+    Meshes meshes = ReadOk("OFF\n3 3 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n3 2 1");
+    ASSERT_EQ(meshes.size(), 1u);
+    EXPECT_EQ(meshes[0]->faceCount, 1u);
+    ASSERT_EQ(host.Texts(PV_WARNING).size(), 1u);
+    EXPECT_NE(host.Texts(PV_WARNING)[0].find("ends within face 2 of 3"), std::string::npos);
+}
+
+TEST_F(OffReaderTest, DamagedCopiesGiveErrorsOrValidMeshes)
+{
+    for (const char* name : {"off/comments.off", "off/inspired_mesh_quads_Smooth.off"}) {
+        const std::string file = test::ReadBytes(test::TestData(name));
+        const std::size_t step = file.size() < 1000 ? 1 : file.size() / 300;
+        for (std::size_t cut = 0; cut < file.size(); cut += step) {
+            Meshes meshes;
+            const std::string error = Read(file.substr(0, cut), meshes);
+            if (!error.empty()) {
+                EXPECT_EQ(error.rfind("m.off: line ", 0), 0u) << error;
+            }
+        }
+        std::uint32_t seed = 7;
+        for (int trial = 0; trial < 300; ++trial) {
+            std::string copy = file;
+            for (int k = 0; k < 4; ++k) {
+                seed = seed * 1103515245 + 12345;
+                copy[(seed >> 8) % copy.size()] = static_cast<char>(seed >> 24);
+            }
+            Meshes meshes;
+            const std::string error = Read(copy, meshes);
+            if (!error.empty()) {
+                EXPECT_EQ(error.rfind("m.off: line ", 0), 0u) << error;
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace polyvant::formats::off
