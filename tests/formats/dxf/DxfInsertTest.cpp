@@ -73,13 +73,6 @@ TEST(DxfInsert, PlacesTheBlockScaledRotatedAndMovedFromItsBasePoint)
     ExpectVertex(m, 2, 10, -2, 0);
 }
 
-TEST(DxfInsert, BlockNamesCompareWithoutCase)
-{
-    const DxfRead r = ReadDxfText(Drawing(InsertOf("tri", "L"), Block("TRI", kTriangle)));
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.Triangles(), 1u);
-}
-
 TEST(DxfInsert, LayerZeroEntitiesTakeTheInsertsLayerOthersKeepTheirOwn)
 {
     const std::string body = kTriangle + Face("Fixed", {0, 0, 1, 1, 0, 1, 0, 1, 1});

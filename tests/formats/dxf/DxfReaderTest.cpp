@@ -116,17 +116,6 @@ TEST(DxfFlatFaces, DropARepeatedCornerWhicheverOneIsRepeated)
     EXPECT_EQ(r.Triangles(), 4u);
 }
 
-TEST(DxfFlatFaces, SplitQuadsAndSkipFacesWithoutArea)
-{
-    const DxfRead r = ReadDxfText(Drawing(Face("L", {0, 0, 0, 2, 0, 0, 2, 2, 0, 0, 2, 0}) +
-                                          Face("L", {0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0}) +
-                                          Face("L", {5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5})));
-    ASSERT_TRUE(r.ok) << r.error;
-    ASSERT_EQ(r.Triangles(), 2u);
-    EXPECT_GT(NormalZ(*r.meshes[0], 0), 0);
-    EXPECT_GT(NormalZ(*r.meshes[0], 1), 0);
-}
-
 TEST(DxfFlatFaces, SolidCornersAreOutlinedOneTwoFourThree)
 {
     // Corners 3 and 4 of a SOLID are swapped against the outline; read in file order
@@ -213,19 +202,6 @@ TEST(DxfText, CrLfEndsPaddedCodesAndTextAfterEofReadTheSame)
         EXPECT_STREQ(r.meshes[0]->name, "L");
         EXPECT_DOUBLE_EQ(r.meshes[0]->max[1], 1);
     }
-}
-
-TEST(DxfText, EntitiesWithoutAreaGiveNoMesh)
-{
-    const std::string body =
-        Pairs({{0, "LINE"},   {8, "0"},  {10, "0"},       {20, "0"}, {30, "0"},     {11, "1"},
-               {21, "1"},     {31, "1"}, {0, "POINT"},    {10, "3"}, {20, "3"},     {30, "3"},
-               {0, "TEXT"},   {1, "hi"}, {0, "POLYLINE"}, {70, "8"}, {0, "VERTEX"}, {10, "0"},
-               {20, "0"},     {30, "0"}, {0, "VERTEX"},   {10, "1"}, {20, "0"},     {30, "0"},
-               {0, "VERTEX"}, {10, "1"}, {20, "1"},       {30, "0"}, {0, "SEQEND"}});
-    const DxfRead r = ReadDxfText(Drawing(body));
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_TRUE(r.meshes.empty());
 }
 
 TEST(DxfText, UnusableNumbersSkipTheEntityAndNameTheLine)
@@ -325,14 +301,6 @@ TEST(DxfPolyface, IndicesAreOneBasedAndNegativeOnesOnlyHideEdges)
         for (int k = 0; k < 3; ++k)
             EXPECT_EQ(m.faceData[4 * f + k], expected[f][k]);
     EXPECT_TRUE(r.warnings.empty());
-}
-
-TEST(DxfPolyface, QuadFacesBecomeTwoTriangles)
-{
-    const DxfRead r =
-        ReadDxfText(Drawing(Polyface(4, 1, UnitSquareVertices() + FaceRecord({1, 2, 3, 4}))));
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.Triangles(), 2u);
 }
 
 TEST(DxfPolyface, FacesNamingAMissingVertexAreDroppedWithAWarning)
