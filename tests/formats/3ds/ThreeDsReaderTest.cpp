@@ -189,6 +189,34 @@ TEST(ThreeDsReaderTest, PutsFaceMaterialGroupsIntoWordThree)
         ASSERT_EQ(scene.objects[11].mesh.Faces()[4 * i + 3], 2u);
 }
 
+TEST(ThreeDsReaderTest, KeepsTheFileCornerOrderSoBoxesFaceOutwards)
+{
+    // 3D Studio is right-handed with Z up and counter-clockwise front faces, as the
+    // program is: each of the nine boxes must have every normal pointing out of it.
+    ThreeDsScene scene;
+    ASSERT_TRUE(Read(ReadBytes(SamplePath("3ds/test1.3ds")), scene));
+    for (const ThreeDsObject& o : scene.objects) {
+        const MeshBuilder& box = o.mesh;
+        double centre[3] = {0, 0, 0};
+        for (std::size_t i = 0; i < 3 * box.VertexCount(); ++i)
+            centre[i % 3] += box.Vertices()[i] / double(box.VertexCount());
+        for (std::size_t i = 0; i < box.TriangleCount(); ++i) {
+            const double* p[3];
+            for (int k = 0; k < 3; ++k)
+                p[k] = box.Vertices() + 3 * box.Faces()[4 * i + k];
+            double e1[3], e2[3], out[3];
+            for (int c = 0; c < 3; ++c) {
+                e1[c] = p[1][c] - p[0][c];
+                e2[c] = p[2][c] - p[0][c];
+                out[c] = (p[0][c] + p[1][c] + p[2][c]) / 3 - centre[c];
+            }
+            const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                                 e1[0] * e2[1] - e1[1] * e2[0]};
+            EXPECT_GT(n[0] * out[0] + n[1] * out[1] + n[2] * out[2], 0.0) << box.Name() << i;
+        }
+    }
+}
+
 // Hand-made files: a triangle object with the given sub-chunks of its mesh chunk.
 std::vector<unsigned char> File(const std::vector<unsigned char>& meshBody, unsigned root = 0x4D4D)
 {
