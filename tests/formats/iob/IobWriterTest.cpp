@@ -181,6 +181,31 @@ TEST_F(IobPlugin, TheWusonSurvivesExportAndImport)
     ExpectSameWithinFixedPoint(*original, *meshes[0]);
 }
 
+TEST_F(IobPlugin, AnExportSavedAsObjIsRefusedByWaveFrontAndReadByImagine)
+{
+    const auto mesh = Grid("Saved", 2, 1);
+    ObjectList scene;
+    scene.Append(mesh.get());
+    host.saveAnswer = dir.File("saved.obj");
+    auto exporter = NewExporter();
+    ASSERT_EQ(exporter->Export(&scene), 1) << host.AllText();
+
+    PluginLib wavefront("obj.so");
+    ASSERT_TRUE(wavefront.Loaded()) << wavefront.Error();
+    wavefront.SetHost(host);
+    ClassDescriptor* d = wavefront.FindClass("WaveFront (*.obj)", kImportSuperClassId);
+    ASSERT_NE(d, nullptr);
+    ImporterPtr other(static_cast<Importer*>(d->Create()));
+    EXPECT_EQ(other->ImportFile(host.saveAnswer.c_str()), nullptr);
+    EXPECT_NE(host.AllText().find("\"Imagine (*.obj, *.iob)\""), std::string::npos)
+        << host.AllText();
+
+    auto importer = NewImporter();
+    ObjectList* list = importer->ImportFile(host.saveAnswer.c_str());
+    ASSERT_NE(list, nullptr) << host.AllText();
+    ExpectSameWithinFixedPoint(*mesh, *Meshes(list)[0]);
+}
+
 TEST_F(IobPlugin, ABrokenFileGivesOneErrorNamingFileOffsetAndChunk)
 {
     const std::string path = dir.File("broken.iob");
