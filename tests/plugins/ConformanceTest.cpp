@@ -45,7 +45,7 @@ int DamagedCopiesPerFile()
 {
     const char* text = std::getenv("POLYVANT_DAMAGED_COPIES");
     const int n = text ? std::atoi(text) : 0;
-    return n > 0 ? n : 12;
+    return n > 0 ? n : 25;
 }
 
 std::vector<std::string> PluginFiles()

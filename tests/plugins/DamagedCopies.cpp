@@ -41,7 +41,7 @@ DamagedCopy FlippedBytes(std::string bytes, Random& random)
     for (std::size_t i = 0; i < flips && !bytes.empty(); ++i) {
         const std::size_t at = random.Below(bytes.size());
         bytes[at] = static_cast<char>(bytes[at] ^ static_cast<char>(1 + random.Below(255)));
-        label += " " + std::to_string(at);
+        label.append(" ").append(std::to_string(at));
     }
     return {label, std::move(bytes)};
 }
@@ -62,7 +62,7 @@ DamagedCopy HugeFields(std::string bytes, Random& random)
         const std::uint32_t value = kValues[random.Below(std::size(kValues))];
         for (int b = 0; b < 4; ++b)
             bytes[at + b] = static_cast<char>((value >> (8 * b)) & 0xFF);
-        label += " " + std::to_string(at);
+        label.append(" ").append(std::to_string(at));
     }
     return {label, std::move(bytes)};
 }
