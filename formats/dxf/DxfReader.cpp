@@ -228,6 +228,8 @@ public:
         if (static_cast<std::size_t>(end - begin) >= sizeof kBinarySentinel - 1 &&
             std::memcmp(begin, kBinarySentinel, sizeof kBinarySentinel - 1) == 0)
             return Fail(0, "binary DXF is not supported; save the drawing as ASCII DXF");
+        if (end - p >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0)
+            p += 3; // a UTF-8 byte order mark some writers put first
         if (!Parse())
             return false;
         return Expand();

@@ -180,7 +180,7 @@ TEST(DxfLayers, EachLayerBecomesOneMeshInOrderOfFirstUse)
     EXPECT_EQ(r.meshes[1]->faceCount, 1u);
 }
 
-TEST(DxfText, CrLfEndsPaddedCodesAndTextAfterEofReadTheSame)
+TEST(DxfText, CrLfEndsPaddedCodesByteOrderMarkAndTextAfterEofReadTheSame)
 {
     std::string text = Drawing(Face("L", {0, 0, 0, 1, 0, 0, 1, 1, 0}));
     std::string crlf;
@@ -195,7 +195,8 @@ TEST(DxfText, CrLfEndsPaddedCodesAndTextAfterEofReadTheSame)
             codeLine = !codeLine;
             start = i + 1;
         }
-    for (const std::string& variant : {crlf, padded, text + "garbage after the end\n"}) {
+    for (const std::string& variant :
+         {crlf, padded, text + "garbage after the end\n", "\xEF\xBB\xBF" + text}) {
         const DxfRead r = ReadDxfText(variant);
         ASSERT_TRUE(r.ok) << r.error;
         ASSERT_EQ(r.Triangles(), 1u);
