@@ -16,6 +16,7 @@
 #include <memory>
 #include <unistd.h>
 
+#include <polyvant/CheckedAlloc.h>
 #include <polyvant/Obj3d.h>
 #include <polyvant/Plugin.h>
 
@@ -281,6 +282,68 @@ TEST_F(Conformance, EveryClassSurvivesCreateHelpOptionsReleaseCycles)
             object->Options();
             object->Release();
         }
+    }
+}
+
+// A scene as the host hands it to exporters: meshes with and without faces, an
+// unnamed mesh, a light and an object of a type exporters must skip.
+class ExportScene {
+public:
+    ExportScene()
+    {
+        static const double kCorners[] = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+        static const std::uint32_t kFaces[] = {0, 2, 1, 0, 0, 1, 3, 0, 0, 3, 2, 0, 1, 2, 3, 0};
+        auto* tetra = new Mesh3d("Tetra", Mesh3d::kFlat);
+        tetra->vertexData = static_cast<double*>(CheckedMalloc(sizeof kCorners));
+        tetra->faceData = static_cast<std::uint32_t*>(CheckedMalloc(sizeof kFaces));
+        std::memcpy(tetra->vertexData, kCorners, sizeof kCorners);
+        std::memcpy(tetra->faceData, kFaces, sizeof kFaces);
+        tetra->vertexCount = 4;
+        tetra->faceCount = 4;
+        for (int v = 0; v < 4; ++v)
+            tetra->ExtendBounds(kCorners + 3 * v);
+        auto* unnamed = new Mesh3d("unnamed", Mesh3d::kFlat);
+        unnamed->SetName(nullptr);
+        const double colour[] = {1, 1, 1}, position[] = {5, 5, 5}, target[] = {0, 0, 0};
+        objects = {tetra, unnamed, new Light3d("Light", colour, position, target, 30, 10),
+                   new Obj3d("other", 7)};
+        for (Obj3d* object : objects)
+            list.Append(object);
+    }
+    ~ExportScene()
+    {
+        for (Obj3d* object : objects)
+            delete object;
+    }
+    ObjectList list; // no deleter: the objects are deleted above
+
+private:
+    std::vector<Obj3d*> objects;
+};
+
+TEST_F(Conformance, EveryExporterWritesTheFileTheHostNamesAndNothingElse)
+{
+    TempDir dir;
+    ExportScene scene;
+    ObjectList empty;
+    for (int i = 0; i < manager.ClassCount(); ++i) {
+        ClassDescriptor* descriptor = manager.GetClass(i);
+        if (descriptor->SuperClassID() != kExportSuperClassId)
+            continue;
+        const std::string name = descriptor->ClassName();
+        const std::string path = dir / ("scene-" + std::to_string(i) + ".out");
+        host.ClearMessages();
+        host.QueueSavePath(path);
+        auto* exporter = static_cast<Exporter*>(descriptor->Create());
+        ASSERT_NE(exporter, nullptr) << name;
+        exporter->Export(&scene.list);
+        EXPECT_EQ(host.Count(PV_ERROR), 0) << name << ": " << host.Messages()[0].text;
+        EXPECT_TRUE(fs::exists(path) && fs::file_size(path) > 0) << name << " wrote nothing";
+        exporter->Export(&empty); // no save path queued: cancelled
+        exporter->Release();
+        std::error_code ec;
+        fs::remove(path, ec);
+        EXPECT_TRUE(fs::is_empty(dir.Path())) << name << " left other files";
     }
 }
 

@@ -74,65 +74,89 @@ void PrintPlugins(const PluginManager& manager)
     }
 }
 
-ClassDescriptor* ImportClassFor(const PluginManager& manager, const std::string& path)
+std::vector<ClassDescriptor*> ImportClassesFor(const PluginManager& manager,
+                                               const std::string& path)
 {
+    std::vector<ClassDescriptor*> classes;
     const std::string extension = FileExtension(path);
     for (int i = 0; i < manager.ClassCount(); ++i) {
         ClassDescriptor* descriptor = manager.GetClass(i);
         if (descriptor->SuperClassID() == kImportSuperClassId &&
             ClassNameListsExtension(descriptor->ClassName(), extension))
-            return descriptor;
+            classes.push_back(descriptor);
     }
-    return nullptr;
+    return classes;
 }
 
-// Imports one file; true when the import gave a list.
+void PrintMessages(HeadlessHost& host)
+{
+    static const char* const kPrefix[] = {"info", "warning", "error"};
+    for (const HeadlessHost::Message& message : host.Messages())
+        std::printf("  %s: %s\n", kPrefix[message.severity], message.text.c_str());
+    host.ClearMessages();
+}
+
+void PrintCounts(const std::string& file, const char* className, const ObjectList* list)
+{
+    const CheckedImport checked = CheckImportedList(list);
+    unsigned long meshes = 0, faces = 0, vertices = 0, others = 0;
+    for (const Obj3d* object : checked.objects) {
+        if (object->type == kMeshType) {
+            const auto* mesh = static_cast<const Mesh3d*>(object);
+            ++meshes;
+            faces += mesh->faceCount;
+            vertices += mesh->vertexCount;
+        } else {
+            ++others;
+        }
+    }
+    std::printf("%s: \"%s\": %lu meshes, %lu faces, %lu vertices", file.c_str(), className, meshes,
+                faces, vertices);
+    if (others)
+        std::printf(", %lu other objects", others);
+    std::printf("\n");
+    for (const ImportProblem& problem : checked.problems)
+        std::printf("  skipped %s: %s\n", problem.object.c_str(), problem.reason.c_str());
+}
+
+// Imports one file with the first class listing its extension that reads it (formats
+// may share an extension); true when one did.
 bool ScanFile(const PluginManager& manager, HeadlessHost& host, const std::string& file)
 {
-    ClassDescriptor* descriptor = ImportClassFor(manager, file);
-    if (!descriptor) {
+    const auto classes = ImportClassesFor(manager, file);
+    if (classes.empty()) {
         std::printf("%s: no import class lists \"*.%s\"\n", file.c_str(),
                     FileExtension(file).c_str());
         return false;
     }
-    auto* importer = static_cast<Importer*>(descriptor->Create());
-    if (!importer) {
-        std::printf("%s: \"%s\" created no importer\n", file.c_str(), descriptor->ClassName());
-        return false;
-    }
-    // Plug-ins take their options in Options(); the headless host answers with the
-    // values given on the command line.
-    if (host.HasOptions())
-        importer->Options();
     std::error_code ec;
     const std::string path = std::filesystem::absolute(file, ec).string();
-    ObjectList* list = importer->ImportFile(path.c_str());
-    bool ok = list != nullptr;
-    if (!ok) {
-        std::printf("%s: \"%s\" imported nothing\n", file.c_str(), descriptor->ClassName());
-    } else {
-        const CheckedImport checked = CheckImportedList(list);
-        unsigned long meshes = 0, faces = 0, vertices = 0, others = 0;
-        for (const Obj3d* object : checked.objects) {
-            if (object->type == kMeshType) {
-                const auto* mesh = static_cast<const Mesh3d*>(object);
-                ++meshes;
-                faces += mesh->faceCount;
-                vertices += mesh->vertexCount;
-            } else {
-                ++others;
-            }
+    std::vector<HeadlessHost::Message> refusals;
+    for (ClassDescriptor* descriptor : classes) {
+        host.ClearMessages();
+        auto* importer = static_cast<Importer*>(descriptor->Create());
+        if (!importer)
+            continue;
+        // Plug-ins take their options in Options(); the headless host answers with the
+        // values given on the command line.
+        if (host.HasOptions())
+            importer->Options();
+        if (ObjectList* list = importer->ImportFile(path.c_str())) {
+            PrintCounts(file, descriptor->ClassName(), list);
+            PrintMessages(host);
+            importer->Release();
+            return true;
         }
-        std::printf("%s: \"%s\": %lu meshes, %lu faces, %lu vertices", file.c_str(),
-                    descriptor->ClassName(), meshes, faces, vertices);
-        if (others)
-            std::printf(", %lu other objects", others);
-        std::printf("\n");
-        for (const ImportProblem& problem : checked.problems)
-            std::printf("  skipped %s: %s\n", problem.object.c_str(), problem.reason.c_str());
+        importer->Release();
+        for (const HeadlessHost::Message& message : host.Messages())
+            refusals.push_back(
+                {message.severity, std::string(descriptor->ClassName()) + ": " + message.text});
     }
-    importer->Release();
-    return ok;
+    std::printf("%s: imported by none of its %zu classes\n", file.c_str(), classes.size());
+    for (const HeadlessHost::Message& message : refusals)
+        std::printf("  %s\n", message.text.c_str());
+    host.ClearMessages();
+    return false;
 }
 
 } // namespace
@@ -141,8 +165,7 @@ int main(int argc, char** argv)
 {
     std::string pluginDir;
     std::vector<std::string> files;
-    HeadlessHost host;
-    host.SetEcho(true);
+    HeadlessHost host; // messages are printed with the file they belong to
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
