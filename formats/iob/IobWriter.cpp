@@ -122,36 +122,28 @@ bool WriteObject(const Mesh3d& mesh, std::string& out, std::vector<std::string>&
     Put16(out, 0); // not a lamp
     EndChunk(out, c);
 
-    // The editing frame: axes along the world's, centred on the points.
-    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
-    for (std::size_t i = 0; i < pointCount; ++i) {
-        const double* v = mesh.vertexData + i * 3;
-        for (int k = 0; k < 3; ++k) {
-            if (!std::isfinite(v[k]) || !std::isfinite(v[k] * 65536.0) ||
-                std::fabs(v[k]) >= 32768.0) {
-                error = "object '" + label + "': coordinate " + std::to_string(v[k]) +
-                        " lies outside the +-32768 range of Imagine's fixed point numbers";
-                return false;
-            }
-            lo[k] = i ? std::min(lo[k], v[k]) : v[k];
-            hi[k] = i ? std::max(hi[k], v[k]) : v[k];
+    for (std::size_t i = 0; i < pointCount * 3; ++i) {
+        const double v = mesh.vertexData[i];
+        if (!std::isfinite(v) || std::fabs(v) >= 32768.0) {
+            error = "object '" + label + "': coordinate " + std::to_string(v) +
+                    " lies outside the +-32768 range of Imagine's fixed point numbers";
+            return false;
         }
     }
-    double centre[3], half[3];
-    for (int k = 0; k < 3; ++k) {
-        centre[k] = (lo[k] + hi[k]) / 2;
-        half[k] = std::max((hi[k] - lo[k]) / 2, 1.0);
-    }
+    // The editing frame is the world's own (origin, world axes, the editor's default
+    // axis length): the points then mean the same whether a reader takes them as
+    // world coordinates or relative to the object's frame.
+    const double origin[3] = {0, 0, 0}, size[3] = {32, 32, 32};
     const double axes[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     c = BeginChunk(out, "POSI");
-    PutVector(out, centre);
+    PutVector(out, origin);
     EndChunk(out, c);
     c = BeginChunk(out, "AXIS");
     for (int k = 0; k < 3; ++k)
         PutVector(out, axes + 3 * k);
     EndChunk(out, c);
     c = BeginChunk(out, "SIZE");
-    PutVector(out, half);
+    PutVector(out, size);
     EndChunk(out, c);
 
     c = BeginChunk(out, wide ? "PNT2" : "PNTS");

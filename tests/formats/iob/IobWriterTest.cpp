@@ -71,6 +71,24 @@ TEST(IobWriter, ReadsBackAsTheSameTrianglesInTheSameWinding)
     ExpectSameWithinFixedPoint(*b, *r.meshes[1]);
 }
 
+TEST(IobWriter, WritesTheWorldAsTheObjectFrame)
+{
+    // Readers differ on whether points are relative to POSI/AXIS; with the world's own
+    // frame both readings give the same geometry.
+    const auto mesh = Grid("Offset", 2, 500);
+    std::vector<std::string> warnings;
+    std::string error;
+    bool ok = false;
+    const std::string bytes = Write({mesh.get()}, warnings, error, ok);
+    ASSERT_TRUE(ok) << error;
+    const std::size_t posi = bytes.find("POSI"), axis = bytes.find("AXIS");
+    ASSERT_NE(posi, std::string::npos);
+    ASSERT_NE(axis, std::string::npos);
+    EXPECT_EQ(bytes.substr(posi + 4, 16), Be32(12) + std::string(12, '\0'));
+    EXPECT_EQ(bytes.substr(axis + 4, 40), Be32(36) + Fract(1) + Fract(0) + Fract(0) + Fract(0) +
+                                              Fract(1) + Fract(0) + Fract(0) + Fract(0) + Fract(1));
+}
+
 TEST(IobWriter, MeshesPastTheShortListsUseTheLongOnes)
 {
     const auto big = Grid("Big", 190, 10); // 36481 points, 72200 faces, ~108k edges
