@@ -363,6 +363,30 @@ TEST(DxfPolygonMesh, OpenAndClosedGridsGiveTheirQuads)
     }
 }
 
+TEST(DxfPolygonMesh, ASmoothedSurfaceDrawsItsFittedGridNotTheFrame)
+{
+    // M x N = 2 x 2 frame control points (flag 16), then the 3 x 3 fitted grid (flag 8)
+    // sized by groups 73 and 74.
+    std::string body = Pairs({{0, "POLYLINE"},
+                              {8, "S"},
+                              {70, "16"},
+                              {71, "2"},
+                              {72, "2"},
+                              {73, "3"},
+                              {74, "3"},
+                              {75, "6"}});
+    for (const auto& v : Grid(2, 2))
+        body += Vertex(v[0] * 2, v[1] * 2, 9, 64 | 16);
+    for (const auto& v : Grid(3, 3))
+        body += Vertex(v[0], v[1], v[2], 64 | 8);
+    const DxfRead r = ReadDxfText(Drawing(body + Pairs({{0, "SEQEND"}})));
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_EQ(r.meshes.size(), 1u);
+    EXPECT_EQ(r.meshes[0]->vertexCount, 9u);
+    EXPECT_EQ(r.meshes[0]->faceCount, 8u);
+    EXPECT_LT(r.meshes[0]->max[2], 1); // no control point at z = 9
+}
+
 TEST(DxfPolygonMesh, AGridWithTheWrongNumberOfVerticesIsSkipped)
 {
     const DxfRead r = ReadDxfText(Drawing(PolygonMesh(3, 4, 0, Grid(3, 3))));
