@@ -283,6 +283,10 @@ bool Reader::Polygons2(std::size_t offset, std::size_t body, std::size_t end)
         return true;
     }
     const std::size_t pointCount = layer.points.size() / 3;
+    // Every polygon takes at least 2 bytes and every corner 2: bounds from the chunk size.
+    layer.corners.reserve(layer.corners.size() + (end - body) / 2);
+    layer.polyEnd.reserve(layer.polyEnd.size() + (end - body) / 8);
+    layer.polyWord3.reserve(layer.polyWord3.size() + (end - body) / 8);
     std::size_t p = body + 4;
     std::size_t polygons = 0;
     while (p < end) {
@@ -402,8 +406,10 @@ void Reader::Finish()
         if (pointCount == 0 && layer.polyEnd.empty())
             continue;
         MeshBuilder mesh(layer.name);
-        const std::size_t cornerCount = layer.corners.size();
-        mesh.Reserve(pointCount, cornerCount); // a polygon gives corners - 2 triangles
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < layer.polyEnd.size(); ++i)
+            kept += layer.polyEnd[i] != (i ? layer.polyEnd[i - 1] : 0);
+        mesh.Reserve(pointCount, layer.corners.size() - 2 * kept); // n corners, n - 2 triangles
         for (std::size_t i = 0; i < pointCount; ++i)
             mesh.AddVertex(layer.points[3 * i], layer.points[3 * i + 1], layer.points[3 * i + 2]);
         std::size_t start = 0;
