@@ -1,6 +1,9 @@
 // What the host relies on, checked against every plug-in we ship (the libraries in
 // the build's plug-in directory): loading, classes, object life cycles, a host
 // without services, and imports of the shared samples and of damaged copies of them.
+// Environment: POLYVANT_DAMAGED_COPIES (copies per sample, default 25) for longer
+// campaigns; POLYVANT_CONFORMANCE_PLUGIN_DIR and POLYVANT_CONFORMANCE_TESTDATA_DIR
+// to point it at other plug-ins or samples.
 #include <ClassPatterns.h>
 #include <HeadlessHost.h>
 #include <ImportCheck.h>
