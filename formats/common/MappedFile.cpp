@@ -64,7 +64,9 @@ bool MappedFile::Open(const char* path, std::string& error)
         error = std::string("cannot map: ") + std::strerror(mapErrno);
         return false;
     }
-    madvise(p, length, MADV_SEQUENTIAL | MADV_WILLNEED);
+    // Advice values are not flags: give both.
+    madvise(p, length, MADV_SEQUENTIAL);
+    madvise(p, length, MADV_WILLNEED);
     mapping = p;
     data = static_cast<const char*>(p);
     size = length;

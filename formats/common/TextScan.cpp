@@ -41,51 +41,6 @@ const char* NumberErrorText(NumberError error) noexcept
     return "bad number";
 }
 
-const char* ParseCoordinate(const char* p, const char* end, double& value,
-                            NumberError& error) noexcept
-{
-    // fast_float takes no leading '+', which some writers put there.
-    const char* q = p;
-    if (q != end && *q == '+' && end - q > 1 && *(q + 1) != '-' && *(q + 1) != '+')
-        ++q;
-    double v;
-    const auto r = fast_float::from_chars(q, end, v);
-    if (r.ec == std::errc::invalid_argument || r.ptr == q) {
-        error = NumberError::kMissing;
-        return nullptr;
-    }
-    if (r.ec == std::errc::result_out_of_range) {
-        // Underflow to zero is harmless; overflow is not a number.
-        if (std::isfinite(v) && std::fabs(v) <= kMaxCoordinate) {
-            value = v;
-            return r.ptr;
-        }
-        error = NumberError::kNotFinite;
-        return nullptr;
-    }
-    if (!std::isfinite(v)) {
-        error = NumberError::kNotFinite;
-        return nullptr;
-    }
-    if (std::fabs(v) > kMaxCoordinate) {
-        error = NumberError::kTooLarge;
-        return nullptr;
-    }
-    value = v;
-    return r.ptr;
-}
-
-const char* ParseInteger(const char* p, const char* end, std::int64_t& value) noexcept
-{
-    const char* q = p;
-    if (q != end && *q == '+' && end - q > 1 && *(q + 1) >= '0' && *(q + 1) <= '9')
-        ++q;
-    const auto r = std::from_chars(q, end, value);
-    if (r.ec != std::errc() || r.ptr == q)
-        return nullptr;
-    return r.ptr;
-}
-
 std::string Printable(const char* begin, const char* end, std::size_t limit)
 {
     std::string text;

@@ -1,9 +1,12 @@
 #pragma once
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <fast_float/fast_float.h>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 // Scanning text model files in place: lines, words and numbers over [p, end), never
 // reading past end, and the error texts that name the file and the line or offset.
@@ -31,12 +34,58 @@ const char* NumberErrorText(NumberError error) noexcept;
 // Parses a decimal number (an optional sign, digits, fraction, exponent) starting at
 // p; on success stores it, returns the first byte after it. On failure returns
 // nullptr and sets `error`. Does not skip leading blanks. Refuses non-finite values
-// and |x| > kMaxCoordinate.
-const char* ParseCoordinate(const char* p, const char* end, double& value,
-                            NumberError& error) noexcept;
+// and |x| > kMaxCoordinate. Inline: it is the hot path of every text reader.
+inline const char* ParseCoordinate(const char* p, const char* end, double& value,
+                                   NumberError& error) noexcept
+{
+    // fast_float takes no leading '+', which some writers put there.
+    const char* q = p;
+    if (q != end && *q == '+' && end - q > 1 && q[1] != '-' && q[1] != '+')
+        ++q;
+    double v;
+    const auto r = fast_float::from_chars(q, end, v);
+    if (r.ec == std::errc::invalid_argument || r.ptr == q) {
+        error = NumberError::kMissing;
+        return nullptr;
+    }
+    // An underflow to zero is harmless; an overflow (1e309), nan and inf are not numbers.
+    if (!std::isfinite(v)) {
+        error = NumberError::kNotFinite;
+        return nullptr;
+    }
+    if (std::fabs(v) > kMaxCoordinate) {
+        error = NumberError::kTooLarge;
+        return nullptr;
+    }
+    value = v;
+    return r.ptr;
+}
 
 // A decimal integer with optional sign; nullptr when there is none or it does not fit.
-const char* ParseInteger(const char* p, const char* end, std::int64_t& value) noexcept;
+inline const char* ParseInteger(const char* p, const char* end, std::int64_t& value) noexcept
+{
+    const char* q = p;
+    bool negative = false;
+    if (q != end && (*q == '-' || *q == '+'))
+        negative = *q++ == '-';
+    const char* digits = q;
+    std::uint64_t v = 0;
+    // 18 digits cannot overflow: run those without checks, then check each further one.
+    const char* fast = end - q > 18 ? q + 18 : end;
+    while (q != fast && static_cast<unsigned>(*q - '0') < 10u)
+        v = v * 10 + static_cast<unsigned>(*q++ - '0');
+    while (q != end && static_cast<unsigned>(*q - '0') < 10u) {
+        const unsigned d = static_cast<unsigned>(*q - '0');
+        if (v > (static_cast<std::uint64_t>(INT64_MAX) - d) / 10)
+            return nullptr;
+        v = v * 10 + d;
+        ++q;
+    }
+    if (q == digits)
+        return nullptr;
+    value = negative ? -static_cast<std::int64_t>(v) : static_cast<std::int64_t>(v);
+    return q;
+}
 
 // Blanks within a line: space, tab, vertical tab, form feed and CR (so CRLF ends and a
 // stray CR are harmless).

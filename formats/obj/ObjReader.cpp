@@ -54,6 +54,12 @@ public:
 
     void Parse(const char* data, std::size_t size)
     {
+        // A typical mesh file spends some 48 bytes per vertex (its v line and two f
+        // lines) and 24 per triangle. Setting that much aside up front saves the copies
+        // of repeated growth; big blocks are mapped lazily, so an overestimate costs
+        // address space, not memory, and Finish gives the rest back.
+        vertices.Reserve(3 * (size / 48));
+        groups.back().faces.Reserve(kFaceWords * (size / 24));
         LineCursor cursor(data, data + size);
         const char* b;
         const char* e;
@@ -151,8 +157,10 @@ private:
 
     void Face(const char* p, const char* e)
     {
-        const std::size_t count = vertices.Size() / 3;
-        corners.clear();
+        const auto count = static_cast<std::int64_t>(vertices.Size() / 3);
+        // Triangles and quads stay in `fixed`; longer polygons spill into `corners`.
+        std::uint32_t fixed[4];
+        std::size_t n = 0;
         for (;;) {
             p = SkipBlanks(p, e);
             if (p == e)
@@ -163,29 +171,41 @@ private:
                 return BadFace("corner \"" + Printable(p, SkipWord(p, e)) +
                                "\" is not a vertex number");
             // Negative indices count back from the last vertex read so far.
-            std::int64_t zeroBased =
-                index > 0 ? index - 1 : static_cast<std::int64_t>(count) + index;
-            if (index == 0)
-                return BadFace("vertex index 0 (indices start at 1)");
-            if (zeroBased < 0 || static_cast<std::uint64_t>(zeroBased) >= count)
-                return BadFace("vertex index " + std::to_string(index) + " with " +
-                               std::to_string(count) + " vertices read so far");
-            corners.push_back(static_cast<std::uint32_t>(zeroBased));
-            p = SkipWord(q, e); // "/texture/normal" references are not kept
+            const std::int64_t zeroBased = index > 0 ? index - 1 : count + index;
+            if (index == 0 || zeroBased < 0 || zeroBased >= count)
+                return BadIndex(index, count);
+            if (n < 4) {
+                fixed[n] = static_cast<std::uint32_t>(zeroBased);
+            } else {
+                if (n == 4)
+                    corners.assign(fixed, fixed + 4);
+                corners.push_back(static_cast<std::uint32_t>(zeroBased));
+            }
+            ++n;
+            p = q;
+            if (p != e && !IsBlank(*p))
+                p = SkipWord(p, e); // "/texture/normal" references are not kept
         }
-        if (corners.size() < 3)
+        if (n < 3)
             return BadFace("a face needs at least three corners");
 
         Group& group = groups.back();
-        const std::size_t n = corners.size();
         if (n == 3) {
-            Triangle(group, corners[0], corners[1], corners[2]);
+            Triangle(group, fixed[0], fixed[1], fixed[2]);
             return;
         }
         scratch.clear();
-        TriangulatePolygon(vertices.Data(), corners.data(), n, scratch);
+        TriangulatePolygon(vertices.Data(), n == 4 ? fixed : corners.data(), n, scratch);
         for (std::size_t t = 0; t + 2 < scratch.size(); t += 3)
             Triangle(group, scratch[t], scratch[t + 1], scratch[t + 2]);
+    }
+
+    void BadIndex(std::int64_t index, std::int64_t count)
+    {
+        if (index == 0)
+            return BadFace("vertex index 0 (indices start at 1)");
+        BadFace("vertex index " + std::to_string(index) + " with " + std::to_string(count) +
+                " vertices read so far");
     }
 
     void Triangle(Group& group, std::uint32_t a, std::uint32_t b, std::uint32_t c)

@@ -65,6 +65,10 @@ TEST(ParseInteger, RefusesOverflowAndJunk)
     const std::string neg = "-12/3";
     EXPECT_EQ(ParseInteger(neg.data(), neg.data() + neg.size(), v), neg.data() + 3);
     EXPECT_EQ(v, -12);
+    const std::string max = "9223372036854775807", over = "9223372036854775808";
+    EXPECT_EQ(ParseInteger(max.data(), max.data() + max.size(), v), max.data() + max.size());
+    EXPECT_EQ(v, INT64_MAX);
+    EXPECT_EQ(ParseInteger(over.data(), over.data() + over.size(), v), nullptr);
     const std::string junk = "/5";
     EXPECT_EQ(ParseInteger(junk.data(), junk.data() + junk.size(), v), nullptr);
 }
