@@ -1,7 +1,9 @@
 #include "ply/PlyReader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fast_float/fast_float.h>
 #include <string>
@@ -9,6 +11,7 @@
 #include "common/MeshBuilder.h"
 #include "common/PluginSupport.h"
 #include "common/TextScan.h"
+#include "common/Triangulate.h"
 #include "ply/PlyHeader.h"
 
 namespace polyvant::formats::ply {
@@ -250,6 +253,16 @@ private:
                     .c_str());
         if (deferredFaces)
             BinaryFaces(header.elements[faceElement], deferredFaces);
+        if (ownVertices)
+            mesh.Adopt(ownVertices.release(), vertexCount, ownFaces.release(), ownFaceCount);
+    }
+
+    // The builder takes the vertices read into our own array, for a path that adds
+    // faces one by one.
+    void HandOverVertices()
+    {
+        if (ownVertices)
+            mesh.Adopt(ownVertices.release(), vertexCount, nullptr, 0);
     }
 
     const char* BinaryVertices(const PlyElement& element, const char* p)
@@ -268,23 +281,17 @@ private:
                 offset[k] += SizeOf(element.properties[q].type);
             type[k] = element.properties[coordinate[k]].type;
         }
-        mesh.Reserve(count, 0);
         const bool floats = !swap && type[0] == PlyType::kFloat32 && type[1] == PlyType::kFloat32 &&
                             type[2] == PlyType::kFloat32;
+        if (floats && mesh.VertexCount() == 0 && mesh.TriangleCount() == 0)
+            return FloatVertices(p, count, stride, offset);
+        mesh.Reserve(count, 0);
         for (std::uint64_t r = 0; r < count; ++r, p += stride) {
             if ((r & 0xFFFF) == 0)
                 meter.Update(static_cast<std::uint64_t>(p - data));
             double v[3];
-            if (floats) {
-                for (int k = 0; k < 3; ++k) {
-                    float f;
-                    std::memcpy(&f, p + offset[k], 4);
-                    v[k] = f;
-                }
-            } else {
-                for (int k = 0; k < 3; ++k)
-                    v[k] = BinaryNumber(type[k], p + offset[k], swap);
-            }
+            for (int k = 0; k < 3; ++k)
+                v[k] = BinaryNumber(type[k], p + offset[k], swap);
             if (!(Sane(v[0]) && Sane(v[1]) && Sane(v[2]))) {
                 const int k = !Sane(v[0]) ? 0 : !Sane(v[1]) ? 1 : 2;
                 FailAt(p + offset[k], SaneText(v[k]));
@@ -294,13 +301,50 @@ private:
         return p;
     }
 
+    // The common case, little-endian float x, y, z: converted in blocks straight into
+    // the final array, checked once per block, then handed to the builder.
+    const char* FloatVertices(const char* p, std::uint64_t count, std::size_t stride,
+                              const std::size_t offset[3])
+    {
+        ownVertices.reset(
+            static_cast<double*>(std::malloc(24 * std::max<std::uint64_t>(count, 1))));
+        double* out = ownVertices.get();
+        if (!out)
+            throw std::bad_alloc();
+        constexpr std::uint64_t kBlock = 1 << 16;
+        for (std::uint64_t first = 0; first < count; first += kBlock) {
+            meter.Update(static_cast<std::uint64_t>(p - data));
+            const std::uint64_t last = std::min(count, first + kBlock);
+            const char* block = p;
+            bool sane = true;
+            for (std::uint64_t r = first; r < last; ++r, p += stride) {
+                for (int k = 0; k < 3; ++k) {
+                    float f;
+                    std::memcpy(&f, p + offset[k], 4);
+                    sane &= std::fabs(f) <= static_cast<float>(kMaxCoordinate);
+                    out[3 * r + k] = f;
+                }
+            }
+            if (!sane) {
+                for (const char* q = block;; q += stride)
+                    for (int k = 0; k < 3; ++k) {
+                        float f;
+                        std::memcpy(&f, q + offset[k], 4);
+                        if (!Sane(f))
+                            FailAt(q + offset[k], SaneText(f));
+                    }
+            }
+        }
+        return p;
+    }
+
     const char* BinaryFaces(const PlyElement& element, const char* p)
     {
         const PlyProperty& list = element.properties[indexProperty];
         const std::size_t itemSize = SizeOf(list.type);
-        mesh.Reserve(
-            0, std::min<std::uint64_t>(element.count, static_cast<std::uint64_t>(end - p) /
-                                                          (SizeOf(list.countType) + 3 * itemSize)));
+        const std::uint64_t fits =
+            std::min<std::uint64_t>(element.count, static_cast<std::uint64_t>(end - p) /
+                                                       (SizeOf(list.countType) + 3 * itemSize));
         // The common layout: a uchar count and 32-bit indices first, fixed-size
         // properties after them.
         std::size_t trailing = 0;
@@ -311,6 +355,10 @@ private:
             fast = fast && !element.properties[q].isList;
             trailing += SizeOf(element.properties[q].type);
         }
+        if (fast && ownVertices)
+            return OwnFaces(element, p, trailing, list.type == PlyType::kInt32, fits);
+        HandOverVertices();
+        mesh.Reserve(0, fits);
         for (std::uint64_t r = 0; r < element.count; ++r) {
             if ((r & 0xFFFF) == 0)
                 meter.Update(static_cast<std::uint64_t>(p - data));
@@ -331,6 +379,86 @@ private:
             }
             p = BinaryRecord(element, p, faceActions, r);
         }
+        return p;
+    }
+
+    // The common layout (uchar count, 32-bit indices first, fixed-size properties after
+    // them) written straight into our own face array; the vertices are ours too, so
+    // polygons are split against them.
+    const char* OwnFaces(const PlyElement& element, const char* p, std::size_t trailing,
+                         bool signedIndex, std::uint64_t fits)
+    {
+        std::size_t capacity = static_cast<std::size_t>(std::max<std::uint64_t>(fits, 1));
+        ownFaces.reset(static_cast<std::uint32_t*>(std::malloc(16 * capacity)));
+        if (!ownFaces)
+            throw std::bad_alloc();
+        std::uint32_t* faces = ownFaces.get();
+        std::size_t n = 0;
+        const std::uint64_t limit = vertexCount;
+        const std::size_t record = 13 + trailing;
+        for (std::uint64_t r = 0; r < element.count; ++r) {
+            if ((r & 0xFFFF) == 0)
+                meter.Update(static_cast<std::uint64_t>(p - data));
+            const std::size_t left = static_cast<std::size_t>(end - p);
+            if (left >= record && static_cast<unsigned char>(*p) == 3 && n < capacity) {
+                std::uint32_t v[3];
+                std::memcpy(v, p + 1, 12);
+                // Negative int32 indices read as huge unsigned ones and fail here too.
+                if (v[0] >= limit || v[1] >= limit || v[2] >= limit) {
+                    const int k = v[0] >= limit ? 0 : v[1] >= limit ? 1 : 2;
+                    BadIndex(p + 1 + 4 * k,
+                             signedIndex ? std::int64_t(std::int32_t(v[k])) : std::int64_t(v[k]));
+                }
+                std::uint32_t* f = faces + 4 * n++;
+                f[0] = v[0];
+                f[1] = v[1];
+                f[2] = v[2];
+                f[3] = 0;
+                p += record;
+                continue;
+            }
+            // Any other corner count, a full array, or the end of the data.
+            if (left == 0)
+                Truncated(p, element, r);
+            const std::size_t corners = static_cast<unsigned char>(*p);
+            if (left < 1 + 4 * corners + trailing)
+                Truncated(p, element, r);
+            polygon.clear();
+            for (std::size_t k = 0; k < corners; ++k) {
+                std::uint32_t index;
+                std::memcpy(&index, p + 1 + 4 * k, 4);
+                if (index >= limit)
+                    BadIndex(p + 1 + 4 * k,
+                             signedIndex ? std::int64_t(std::int32_t(index)) : std::int64_t(index));
+                polygon.push_back(index);
+            }
+            triangles.clear();
+            if (corners < 3)
+                ++degenerate;
+            else if (corners == 3)
+                triangles.assign(polygon.begin(), polygon.end());
+            else
+                TriangulatePolygon(ownVertices.get(), polygon.data(), corners, triangles);
+            const std::size_t more = triangles.size() / 3;
+            if (n + more > capacity) {
+                capacity = std::max(capacity + capacity / 2 + 64, n + more);
+                auto* bigger = static_cast<std::uint32_t*>(std::realloc(faces, 16 * capacity));
+                if (!bigger)
+                    throw std::bad_alloc();
+                ownFaces.release();
+                ownFaces.reset(bigger);
+                faces = bigger;
+            }
+            for (std::size_t t = 0; t < more; ++t) {
+                std::uint32_t* f = faces + 4 * n++;
+                f[0] = triangles[3 * t];
+                f[1] = triangles[3 * t + 1];
+                f[2] = triangles[3 * t + 2];
+                f[3] = 0;
+            }
+            p += 1 + 4 * corners + trailing;
+        }
+        ownFaceCount = n;
         return p;
     }
 
@@ -603,6 +731,16 @@ private:
     std::uint64_t degenerate = 0;
     std::vector<std::uint32_t> corners;
     bool swap = false;
+
+    // Arrays of the common binary layout, read outside the builder and handed to it
+    // once complete.
+    struct FreeDeleter {
+        void operator()(void* block) const noexcept { std::free(block); }
+    };
+    std::unique_ptr<double, FreeDeleter> ownVertices;
+    std::unique_ptr<std::uint32_t, FreeDeleter> ownFaces;
+    std::size_t ownFaceCount = 0;
+    std::vector<std::uint32_t> polygon, triangles;
 
     // ASCII position
     const char* p = nullptr;

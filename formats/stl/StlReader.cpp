@@ -99,6 +99,21 @@ void ReadBinary(const char* data, std::size_t size, std::string_view path,
     mesh->Reserve(count / 2 + 64, count);
     VertexWelder welder(*mesh, count / 2);
     ProgressMeter meter("Reading STL", size);
+    // Hashes of the corners a few records ahead, prefetched so that the table's random
+    // accesses overlap instead of stalling one after another.
+    constexpr std::uint64_t kAhead = 8;
+    std::uint64_t hashes[kAhead][3];
+    auto lookAhead = [&](std::uint64_t t) {
+        const char* r = data + kHeaderSize + kRecordSize * t;
+        for (int c = 0; c < 3; ++c) {
+            const std::uint64_t h = VertexWelder::HashOf(
+                LeFloat(r + 12 + 12 * c), LeFloat(r + 16 + 12 * c), LeFloat(r + 20 + 12 * c));
+            hashes[t % kAhead][c] = h;
+            welder.Prefetch(h);
+        }
+    };
+    for (std::uint64_t t = 0; t < count && t < kAhead; ++t)
+        lookAhead(t);
     const char* record = data + kHeaderSize;
     for (std::uint64_t t = 0; t < count; ++t, record += kRecordSize) {
         if ((t & 0xFFFF) == 0)
@@ -119,10 +134,13 @@ void ReadBinary(const char* data, std::size_t size, std::string_view path,
                                                 ? "coordinate is too large (beyond 1e30)"
                                                 : "coordinate is not a finite number"));
         }
-        const std::uint32_t a = welder.Add(v[0], v[1], v[2]);
-        const std::uint32_t b = welder.Add(v[3], v[4], v[5]);
-        const std::uint32_t c = welder.Add(v[6], v[7], v[8]);
+        const std::uint64_t* h = hashes[t % kAhead];
+        const std::uint32_t a = welder.Add(v[0], v[1], v[2], h[0]);
+        const std::uint32_t b = welder.Add(v[3], v[4], v[5], h[1]);
+        const std::uint32_t c = welder.Add(v[6], v[7], v[8], h[2]);
         mesh->AddTriangle(a, b, c);
+        if (t + kAhead < count)
+            lookAhead(t + kAhead);
     }
 }
 
