@@ -804,8 +804,9 @@ private:
         std::size_t stored = 0;
         for (const Geometry& g : geometries)
             stored += g.triangles;
-        maxTriangles = limits.maxOutputTriangles ? limits.maxOutputTriangles
-                                                 : stored * 16 + (std::size_t(4) << 20);
+        maxTriangles = limits.maxOutputTriangles
+                           ? limits.maxOutputTriangles
+                           : stored * 8 + std::size_t(end - begin) / 4 + (std::size_t(1) << 19);
         stamps.resize(geometries.size());
         owners.resize(geometries.size());
         remaps.resize(geometries.size());

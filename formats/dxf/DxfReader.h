@@ -10,9 +10,11 @@ namespace polyvant::formats::dxf {
 
 // Limits that keep a hostile file from multiplying itself through block references.
 struct DxfLimits {
-    std::size_t maxInstances = 100000;  // block placements, MINSERT cells included
-    std::size_t maxInsertDepth = 64;    // blocks inside blocks
-    std::size_t maxOutputTriangles = 0; // 0: 16 x the triangles stored + 4 M
+    std::size_t maxInstances = 100000; // block placements, MINSERT cells included
+    std::size_t maxInsertDepth = 64;   // blocks inside blocks
+    // 0: 8 x the triangles stored + a quarter of the file size + 512 Ki, which keeps
+    // the memory a file can claim to a small multiple of its size.
+    std::size_t maxOutputTriangles = 0;
 };
 
 struct DxfResult {

@@ -164,15 +164,21 @@ TEST(DxfInsert, TheTriangleCapStopsFewButHeavyCopies)
     std::string many;
     for (int i = 0; i < 100; ++i)
         many += kTriangle;
-    Placement grid;
-    grid.columns = 50;
-    grid.rows = 50;
-    dxf::DxfLimits limits;
-    limits.maxOutputTriangles = 10000; // 2500 copies x 100 triangles would be 250000
-    const DxfRead r =
-        ReadDxfText(Drawing(InsertOf("HEAVY", "X", grid), Block("HEAVY", many)), limits);
+    const std::string blocks = Block("HEAVY", many);
+    Placement small, large;
+    small.columns = small.rows = 50;  // 2500 copies x 100 = 250000 triangles
+    large.columns = large.rows = 300; // 9 M triangles from a file of a few kB
+    dxf::DxfLimits tight;
+    tight.maxOutputTriangles = 10000;
+    DxfRead r = ReadDxfText(Drawing(InsertOf("HEAVY", "X", small), blocks), tight);
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.error.find("more than 10000 triangles"), std::string::npos) << r.error;
+    r = ReadDxfText(Drawing(InsertOf("HEAVY", "X", large), blocks));
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("triangles"), std::string::npos) << r.error;
+    r = ReadDxfText(Drawing(InsertOf("HEAVY", "X", small), blocks)); // within the default
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.Triangles(), 250000u);
 }
 
 } // namespace
