@@ -40,8 +40,8 @@ done
 if command -v assimp > /dev/null; then
     for size in 1m 4m; do
         runs=3; [ $size = 4m ] && runs=1
-        echo "assimp info -r torus_$size.obj  $(best_of $runs assimp info -r "$meshes/torus_$size.obj")"
-        echo "assimp info -r torus_$size.off  $(best_of $runs assimp info -r "$meshes/torus_$size.off")"
+        echo "assimp info -r torus_$size.obj  $(best_of $runs assimp info "$meshes/torus_$size.obj" -r)"
+        echo "assimp info -r torus_$size.off  $(best_of $runs assimp info "$meshes/torus_$size.off" -r)"
     done
     echo "assimp export torus_1m.obj -> obj  $(best_of 3 assimp export "$meshes/torus_1m.obj" /tmp/obj_off_bench_assimp.obj)"
 fi

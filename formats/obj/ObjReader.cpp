@@ -281,36 +281,34 @@ private:
     {
         std::uint32_t* f = group.faces.Data();
         const std::size_t words = group.faces.Size();
-        std::vector<std::uint32_t> remap(vertexCount, 0);
-        for (std::size_t i = 0; i < words; i += kFaceWords) {
-            remap[f[i]] = 1;
-            remap[f[i + 1]] = 1;
-            remap[f[i + 2]] = 1;
-        }
-        std::size_t used = 0;
-        double* v = vertices.Data();
-        for (std::size_t i = 0; i < vertexCount; ++i) {
-            if (!remap[i])
-                continue;
-            if (used != i) {
-                v[3 * used] = v[3 * i];
-                v[3 * used + 1] = v[3 * i + 1];
-                v[3 * used + 2] = v[3 * i + 2];
+        // A bit per vertex stays in cache where a full index map would not.
+        std::vector<std::uint64_t> used((vertexCount + 63) / 64, 0);
+        for (std::size_t i = 0; i < words; i += kFaceWords)
+            for (std::size_t k = 0; k < 3; ++k)
+                used[f[i + k] >> 6] |= std::uint64_t(1) << (f[i + k] & 63);
+        std::size_t usedCount = 0;
+        for (std::uint64_t bits : used)
+            usedCount += static_cast<std::size_t>(__builtin_popcountll(bits));
+        if (usedCount != vertexCount) {
+            std::vector<std::uint32_t> remap(vertexCount, 0);
+            double* v = vertices.Data();
+            std::size_t next = 0;
+            for (std::size_t i = 0; i < vertexCount; ++i) {
+                if (!(used[i >> 6] >> (i & 63) & 1))
+                    continue;
+                if (next != i)
+                    std::memmove(v + 3 * next, v + 3 * i, 3 * sizeof(double));
+                remap[i] = static_cast<std::uint32_t>(next++);
             }
-            remap[i] = static_cast<std::uint32_t>(used++);
+            for (std::size_t i = 0; i < words; i += kFaceWords)
+                for (std::size_t k = 0; k < 3; ++k)
+                    f[i + k] = remap[f[i + k]];
+            vertices.Resize(3 * usedCount);
         }
-        if (used != vertexCount) {
-            for (std::size_t i = 0; i < words; i += kFaceWords) {
-                f[i] = remap[f[i]];
-                f[i + 1] = remap[f[i + 1]];
-                f[i + 2] = remap[f[i + 2]];
-            }
-            vertices.Resize(3 * used);
-        }
-        remap = {};
+        used = {};
         MeshBuilder builder(group.name);
         const std::size_t faceCount = words / kFaceWords;
-        builder.Adopt(vertices.Release(), used, group.faces.Release(), faceCount);
+        builder.Adopt(vertices.Release(), usedCount, group.faces.Release(), faceCount);
         meshes.emplace_back(builder.Finish());
     }
 
