@@ -1,0 +1,382 @@
+#include "GLViewWnd.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QWheelEvent>
+
+#include "NavigationCursors.h"
+
+namespace polyvant {
+
+namespace {
+
+constexpr int kModShift = 1;
+constexpr int kModCtrl = 2;
+constexpr int kModAlt = 4;
+constexpr int kWheelStep = 120;
+
+} // namespace
+
+GLViewWnd::GLViewWnd(int kind, const GLSceneInput* scene, QWidget* parent)
+    : QOpenGLWidget(parent), m_scene(scene), m_kind(kind), m_camera(kind)
+{
+    for (int i = 0; i < kMaxLights; ++i) {
+        m_lightListIds[i] = int(kListFirstLight) + i;
+    }
+    setMinimumSize(1, 1);
+}
+
+GLViewWnd::~GLViewWnd() = default;
+
+void GLViewWnd::SetRenderModes(int mode, int fastMode) noexcept
+{
+    m_mode = mode;
+    m_fastMode = fastMode;
+}
+
+bool GLViewWnd::EnsureContext()
+{
+    if (!isValid()) {
+        // A pane that was never shown (a minimised or hidden window) has no context
+        // yet; grabbing the framebuffer creates it.
+        grabFramebuffer();
+    }
+    return isValid() && context() != nullptr;
+}
+
+int GLViewWnd::BuildDisplayLists(const BuildProgress& progress, std::string* error,
+                                 FaceEmission emission)
+{
+    if (!EnsureContext()) {
+        if (error) {
+            *error = "No OpenGL context could be created for the views.";
+        }
+        return 0;
+    }
+    makeCurrent();
+    BuildProgress rebind;
+    if (progress) {
+        rebind = [&](double fraction) {
+            progress(fraction);
+            // The callee may have painted other panes, which made their contexts current.
+            makeCurrent();
+        };
+    }
+    GLSceneInput empty;
+    const int ok = BuildSceneLists(m_scene ? *m_scene : empty, rebind, error, emission);
+    doneCurrent();
+    return ok;
+}
+
+bool GLViewWnd::ShareLists(GLViewWnd& source, GLViewWnd& target) noexcept
+{
+    if (!source.EnsureContext() || !target.EnsureContext()) {
+        return false;
+    }
+    return QOpenGLContext::areSharing(source.context(), target.context());
+}
+
+void GLViewWnd::Redraw()
+{
+    update();
+}
+
+void GLViewWnd::ResetCamera()
+{
+    m_camera.SetupProjection(width(), height());
+    SceneBox box{};
+    if (m_scene) {
+        box = m_scene->box;
+    }
+    m_camera.Reset(box);
+    update();
+}
+
+void GLViewWnd::ToggleNormals()
+{
+    m_showNormals = m_showNormals ? 0 : 1;
+    update();
+}
+
+void GLViewWnd::MarkLightChanged(int index) noexcept
+{
+    m_changedLight = index;
+    m_lightListsValid = 0;
+}
+
+void GLViewWnd::ClosePane()
+{
+    close();
+}
+
+unsigned GLViewWnd::TakeFrameError() noexcept
+{
+    const unsigned code = m_frameError;
+    m_frameError = GL_NO_ERROR;
+    return code;
+}
+
+void GLViewWnd::initializeGL()
+{
+    glEnable(GL_NORMALIZE);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+void GLViewWnd::resizeGL(int, int)
+{
+    // The camera works in widget pixels, like the mouse; the viewport in device pixels.
+    m_camera.SetupProjection(width(), height());
+}
+
+void GLViewWnd::ApplyProjection()
+{
+    const qreal ratio = devicePixelRatioF();
+    glViewport(0, 0, GLsizei(width() * ratio), GLsizei(height() * ratio));
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    const double a = m_camera.Aspect();
+    if (m_kind == kViewUser) {
+        gluPerspective(PaneCamera::kFieldOfView, a, PaneCamera::kPerspectiveNear,
+                       PaneCamera::kPerspectiveFar);
+    } else {
+        glOrtho(-PaneCamera::kHalfHeight * a, PaneCamera::kHalfHeight * a, -PaneCamera::kHalfHeight,
+                PaneCamera::kHalfHeight, PaneCamera::kOrthoNear, PaneCamera::kOrthoFar);
+    }
+    double eye[3];
+    m_camera.Eye(eye);
+    gluLookAt(eye[0], eye[1], eye[2], 0.0, 0.0, 0.0, 0.0, 0.0, 1.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadMatrixd(m_camera.Modelview());
+}
+
+void GLViewWnd::paintGL()
+{
+    ApplyProjection();
+    DrawScene();
+    const GLenum code = glGetError();
+    if (code != GL_NO_ERROR && m_frameError == GL_NO_ERROR) {
+        m_frameError = code;
+    }
+    for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
+    }
+}
+
+void GLViewWnd::DrawScene()
+{
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    const int m = EffectiveMode();
+    ModeState state;
+    if (LookupModeState(m, state)) {
+        m_cullFace = state.cullFace;
+        m_depthTest = state.depthTest;
+        m_polygonMode = state.polygonMode;
+    }
+    if (m_cullFace) {
+        glEnable(GL_CULL_FACE);
+    } else {
+        glDisable(GL_CULL_FACE);
+    }
+    if (m_depthTest) {
+        glEnable(GL_DEPTH_TEST);
+    } else {
+        glDisable(GL_DEPTH_TEST);
+    }
+    glPointSize(1.0f);
+    glPolygonMode(GL_FRONT_AND_BACK, m_polygonMode == 0   ? GL_POINT
+                                     : m_polygonMode == 1 ? GL_LINE
+                                                          : GL_FILL);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+
+    if (m == kModeWire || m == kModeShade || m == kModeDouble) {
+        if (m_kind == kViewUser) {
+            glEnable(GL_LIGHTING);
+            if (m_lightListsValid == 0) {
+                BuildLightLists(m_scene ? m_scene->lights : nullptr, false, m_changedLight);
+            }
+            m_lightListsValid = -1;
+            m_changedLight = -1;
+            glCallLists(kMaxLights, GL_INT, m_lightListIds);
+        } else {
+            glDisable(GL_LIGHTING);
+        }
+    } else {
+        glDisable(GL_LIGHTING);
+    }
+    glShadeModel(GL_SMOOTH);
+
+    if (glIsList(kListFaces)) {
+        switch (m) {
+        case kModeBox:
+            glCallList(kListBoxes);
+            break;
+        case kModeEdge:
+            glCallList(kListEdges);
+            break;
+        case kModeDouble:
+            glCallList(kListFaces);
+            glCallList(kListBackFaces);
+            break;
+        case kModeWire:
+        case kModeShade:
+        case kModePoint:
+            glCallList(kListFaces);
+            break;
+        default:
+            break;
+        }
+        if (!m_navigating && m_showNormals) {
+            glCallList(kListNormals);
+        }
+        glCallList(kListSceneMarks);
+    }
+
+    if (m_kind == kViewUser && m_navigating) {
+        // The look-at sits in the projection matrix, so this cross stays at the centre.
+        glPushMatrix();
+        glLoadIdentity();
+        glBegin(GL_LINES);
+        glVertex3d(-200.0, 0.0, 0.0);
+        glVertex3d(200.0, 0.0, 0.0);
+        glVertex3d(0.0, 0.0, -200.0);
+        glVertex3d(0.0, 0.0, 200.0);
+        glEnd();
+        glPopMatrix();
+    }
+    glFlush();
+}
+
+void GLViewWnd::ReadModifiers(Qt::KeyboardModifiers modifiers) noexcept
+{
+    int code = 0;
+    if (modifiers & Qt::ControlModifier) {
+        code |= kModCtrl;
+    }
+    if (modifiers & Qt::ShiftModifier) {
+        code |= kModShift;
+    }
+    if (modifiers & Qt::AltModifier) {
+        code |= kModAlt;
+    }
+    m_modifier = code & ~kModShift;
+    m_shift = (code & kModShift) ? 1 : 0;
+}
+
+void GLViewWnd::BeginNavigation()
+{
+    NavigationCursor cursor;
+    if (m_modifier == 0) {
+        cursor = NavigationCursor::kPan;
+    } else if (m_modifier == kModCtrl && m_kind == kViewUser) {
+        cursor = NavigationCursor::kRotate;
+    } else if (m_modifier == kModAlt) {
+        cursor = NavigationCursor::kZoom;
+    } else {
+        return;
+    }
+    setCursor(MakeNavigationCursor(cursor));
+    m_navigating = 1;
+    update();
+}
+
+void GLViewWnd::EndNavigation()
+{
+    unsetCursor();
+    m_navigating = 0;
+    update();
+}
+
+void GLViewWnd::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QOpenGLWidget::mousePressEvent(event);
+        return;
+    }
+    const QPoint p = event->position().toPoint();
+    m_pressPoint = p;
+    m_lastPoint = p;
+    ReadModifiers(event->modifiers());
+    BeginNavigation();
+}
+
+void GLViewWnd::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint p = event->position().toPoint();
+    if (event->buttons() & Qt::LeftButton) {
+        ReadModifiers(event->modifiers());
+        BeginNavigation();
+        if (m_modifier == kModCtrl && m_kind == kViewUser) {
+            const int stepMode = m_shift ? 3 : 2;
+            if (m_lastPoint.x() - p.x() > 0) {
+                m_camera.RotateUser(0, stepMode);
+            }
+            if (m_lastPoint.x() - p.x() < 0) {
+                m_camera.RotateUser(1, stepMode);
+            }
+            if (m_lastPoint.y() - p.y() > 0) {
+                m_camera.RotateUser(2, stepMode);
+            }
+            if (m_lastPoint.y() - p.y() < 0) {
+                m_camera.RotateUser(3, stepMode);
+            }
+            update();
+        }
+        if (m_modifier == 0) {
+            const double mx = p.x() - m_lastPoint.x();
+            const double my = p.y() - m_lastPoint.y();
+            if (m_kind == kViewUser) {
+                m_camera.PanUser(mx, my, m_shift ? 1 : 0);
+            } else {
+                m_camera.PanOrtho(mx, my);
+            }
+            update();
+        }
+        if (m_modifier == kModAlt) {
+            if (m_lastPoint.y() - p.y() > 0) {
+                m_camera.ZoomAt(0, m_pressPoint.x(), m_pressPoint.y());
+            } else if (m_lastPoint.y() - p.y() < 0) {
+                m_camera.ZoomAt(1, m_pressPoint.x(), m_pressPoint.y());
+            }
+            update();
+        }
+    }
+    m_lastPoint = p;
+}
+
+void GLViewWnd::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QOpenGLWidget::mouseReleaseEvent(event);
+        return;
+    }
+    ReadModifiers(event->modifiers());
+    EndNavigation();
+}
+
+void GLViewWnd::wheelEvent(QWheelEvent* event)
+{
+    // Wheel zoom about the point under the cursor: Alt+drag is taken by many window
+    // managers for moving windows.
+    m_wheelRemainder += event->angleDelta().y();
+    const QPoint p = event->position().toPoint();
+    bool changed = false;
+    while (m_wheelRemainder >= kWheelStep) {
+        m_camera.ZoomAt(0, p.x(), p.y());
+        m_wheelRemainder -= kWheelStep;
+        changed = true;
+    }
+    while (m_wheelRemainder <= -kWheelStep) {
+        m_camera.ZoomAt(1, p.x(), p.y());
+        m_wheelRemainder += kWheelStep;
+        changed = true;
+    }
+    if (changed) {
+        update();
+    }
+    event->accept();
+}
+
+} // namespace polyvant

@@ -1,0 +1,49 @@
+#pragma once
+#include <functional>
+#include <string>
+
+#include "SceneInput.h"
+
+// The numbered display lists of a scene (boxes, feature edges, faces, reversed faces,
+// normal lines, lights, scene-box marks), compiled into the current context and so
+// seen by every context of its share group. All functions need a current
+// compatibility-profile context.
+
+namespace polyvant {
+
+class Light3d;
+class ObjectList;
+
+// How lists 4 and 5 hand their triangles to OpenGL. Both give the same pixels; the
+// batched form (blocks of triangles from an array) compiles much faster.
+enum class FaceEmission {
+    kBatched,
+    kPerFace, // one glBegin(GL_POLYGON) per face
+};
+
+// Called between blocks of work with the share done (0 to 1). The callee may run the
+// event loop; it must leave this builder's context current again before returning.
+using BuildProgress = std::function<void(double fraction)>;
+
+// Deletes lists 1 to 15, which a share group keeps beyond the panes that made them.
+void DeleteSceneLists() noexcept;
+
+// Compiles every scene list from scene: 4, 5, 1, 3, 6, the lights 7 to 14 and 15.
+// Returns 1 on success. Returns 0 with a user-readable reason in *error (when given)
+// when OpenGL ran out of memory or reported another error; the lists are deleted
+// again then, so no pane shows half a scene.
+int BuildSceneLists(const GLSceneInput& scene, const BuildProgress& progress, std::string* error,
+                    FaceEmission emission = FaceEmission::kBatched);
+
+// Length of the normal lines: one twelfth of the scene box's diagonal, negative so that
+// the lines run against the computed face normal (outwards for counter-clockwise faces).
+double NormalLineLength(const SceneBox& box) noexcept;
+
+// Compiles the light lists: for all, every light entry 0 to 7 of type 2; otherwise only
+// entry changed.
+void BuildLightLists(const ObjectList* lights, bool all, int changed) noexcept;
+
+// The OpenGL calls of one light as OpenGL light GL_LIGHT0 + index.
+void SetupLight(const Light3d& light, int index) noexcept;
+
+} // namespace polyvant

@@ -1,0 +1,45 @@
+// Runs the OpenGL tests inside a QApplication on the X display (xvfb-run), with the
+// surface format and shared contexts the program uses.
+#include <cstdlib>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QSurfaceFormat>
+
+// Mesa, the X libraries and fontconfig keep allocations until exit by design.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libGLX\nleak:libGL.so\nleak:libglapi\nleak:_dri.so\nleak:libgallium\n"
+           "leak:libLLVM\nleak:libfontconfig\nleak:libxcb\nleak:libX11\nleak:libQt6XcbQpa\n"
+           "leak:libdbus\nleak:libEGL\n";
+}
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    // Test discovery at build time lists the tests without a display.
+    if (GTEST_FLAG_GET(list_tests)) {
+        return RUN_ALL_TESTS();
+    }
+    // The offscreen platform has no OpenGL here; these tests need the X server.
+    if (std::getenv("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    // Keep Mesa's driver loaded to the end, so that the leak report can name (and the
+    // suppressions above match) what it keeps.
+    dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setVersion(2, 1);
+    format.setRedBufferSize(8);
+    format.setGreenBufferSize(8);
+    format.setBlueBufferSize(8);
+    format.setDepthBufferSize(24);
+    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    QSurfaceFormat::setDefaultFormat(format);
+    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
