@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -92,6 +93,47 @@ std::string Upper(std::string_view s)
     for (char& c : out)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | c >> 6);
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        if (c >= 0xD800 && c < 0xE000)
+            c = 0xFFFD; // a lone surrogate is no character
+        out += static_cast<char>(0xE0 | c >> 12);
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// A name as UTF-8: "\U+XXXX" escapes (any release) become their character; before
+// release 2007 the other bytes are in the drawing's code page, read as Latin-1 (which
+// the common Western code page extends).
+std::string Utf8Name(std::string_view raw, bool unicode)
+{
+    std::string out;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const auto c = static_cast<unsigned char>(raw[i]);
+        if (c == '\\' && i + 6 < raw.size() && raw.compare(i + 1, 2, "U+") == 0) {
+            std::uint32_t code = 0;
+            const auto r = std::from_chars(raw.data() + i + 3, raw.data() + i + 7, code, 16);
+            if (r.ec == std::errc() && r.ptr == raw.data() + i + 7) {
+                AppendUtf8(out, code);
+                i += 6;
+                continue;
+            }
+        }
+        if (c < 0x80 || unicode)
+            out += static_cast<char>(c);
+        else
+            AppendUtf8(out, c);
+    }
     return out;
 }
 
@@ -325,9 +367,14 @@ private:
     void Group(int code, std::string_view value, std::size_t at)
     {
         if (rec.kind == Kind::Section || rec.kind == Kind::Block) {
-            // The HEADER's variables sit inside its SECTION record: only the name counts.
+            // The HEADER's variables sit inside its SECTION record: of them only the
+            // version counts, for the encoding of names.
             if (code == 2 && rec.name.empty())
                 rec.name = Trim(value);
+            else if (code == 9)
+                versionFollows = Trim(value) == "$ACADVER";
+            else if (code == 1 && versionFollows)
+                unicodeNames = Trim(value) >= "AC1021"; // 2007 and later write UTF-8
             else if (rec.kind == Kind::Block && code >= 10 && code <= 30 && code % 10 == 0)
                 ParseDouble(value, rec.corner[0][code / 10 - 1]);
             return;
@@ -776,7 +823,7 @@ private:
                 builderOf.resize(layerNames.size(), -1);
             if (builderOf[layer] < 0) {
                 builderOf[layer] = static_cast<int>(result.meshes.size());
-                result.meshes.emplace_back(layerNames[layer]);
+                result.meshes.emplace_back(Utf8Name(layerNames[layer], unicodeNames));
             }
             const auto builder = static_cast<std::uint32_t>(builderOf[layer]);
             MeshBuilder& mesh = result.meshes[builder];
@@ -903,6 +950,8 @@ private:
     std::vector<std::string> layerNames;
     std::uint32_t lastLayer = 0;
     std::uint32_t layerZero = 0;
+    bool versionFollows = false;
+    bool unicodeNames = false;
     std::vector<int> builderOf;
     std::vector<std::vector<std::uint64_t>> stamps;
     std::vector<std::vector<std::uint32_t>> owners;

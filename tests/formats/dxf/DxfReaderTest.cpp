@@ -205,6 +205,27 @@ TEST(DxfText, CrLfEndsPaddedCodesByteOrderMarkAndTextAfterEofReadTheSame)
     }
 }
 
+TEST(DxfText, LayerNamesBecomeUtf8WhateverTheRelease)
+{
+    const auto header = [](const char* version) {
+        return Section("HEADER",
+                       Pairs({{9, "$ACADVER"}, {1, version}, {9, "$DIMSTYLE"}, {2, "STANDARD"}}));
+    };
+    const std::string faces = Drawing(Face("T\xFCr", {0, 0, 0, 1, 0, 0, 0, 1, 0}) +
+                                      Face("\\U+00C4rger", {0, 0, 0, 1, 0, 0, 0, 1, 0}) +
+                                      Face("\xC3\xB6l", {0, 0, 0, 1, 0, 0, 0, 1, 0}));
+    const DxfRead old = ReadDxfText(header("AC1015") + faces);
+    ASSERT_TRUE(old.ok) << old.error;
+    ASSERT_EQ(old.meshes.size(), 3u);
+    EXPECT_STREQ(old.meshes[0]->name, "T\xC3\xBCr");        // code page byte
+    EXPECT_STREQ(old.meshes[1]->name, "\xC3\x84rger");      // escape
+    EXPECT_STREQ(old.meshes[2]->name, "\xC3\x83\xC2\xB6l"); // two Latin-1 bytes
+    const DxfRead recent = ReadDxfText(header("AC1027") + faces);
+    ASSERT_TRUE(recent.ok) << recent.error;
+    EXPECT_STREQ(recent.meshes[1]->name, "\xC3\x84rger");
+    EXPECT_STREQ(recent.meshes[2]->name, "\xC3\xB6l"); // already UTF-8
+}
+
 TEST(DxfText, UnusableNumbersSkipTheEntityAndNameTheLine)
 {
     for (const char* bad : {"abc", "nan", "inf", "1e309", "1e31", ""}) {
