@@ -10,6 +10,7 @@
 #include <PluginLibrary.h>
 #include <PluginManager.h>
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -114,6 +115,63 @@ public:
     ~HangGuard() { alarm(0); }
 };
 
+// The peak of memory allocated during an import, measured in the sanitizer build
+// through the allocator's hooks (elsewhere not measured). A damaged file must not
+// make an importer reserve what its bytes cannot hold.
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void*,
+                                                                            std::size_t),
+                                                         void (*freeHook)(const volatile void*));
+extern "C" std::size_t __sanitizer_get_allocated_size(const volatile void* p);
+
+std::atomic<bool> g_measuring{false};
+std::atomic<long long> g_live{0};
+std::atomic<long long> g_peak{0};
+
+void OnMalloc(const volatile void*, std::size_t size)
+{
+    if (!g_measuring)
+        return;
+    const long long live = g_live += static_cast<long long>(size);
+    long long peak = g_peak;
+    while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
+    }
+}
+
+void OnFree(const volatile void* p)
+{
+    if (g_measuring && p)
+        g_live -= static_cast<long long>(__sanitizer_get_allocated_size(p));
+}
+
+class AllocationPeak {
+public:
+    AllocationPeak()
+    {
+        [[maybe_unused]] static const int installed =
+            __sanitizer_install_malloc_and_free_hooks(&OnMalloc, &OnFree);
+        g_live = 0;
+        g_peak = 0;
+        g_measuring = true;
+    }
+    ~AllocationPeak() { g_measuring = false; }
+    static constexpr bool kMeasured = true;
+    long long Bytes() const { return g_peak; }
+};
+#else
+class AllocationPeak {
+public:
+    static constexpr bool kMeasured = false;
+    long long Bytes() const { return 0; }
+};
+#endif
+
+// 64 bytes of memory per byte of file, plus 64 MiB, is ample for any format we read.
+long long AllocationLimit(std::uintmax_t fileSize)
+{
+    return 64 * static_cast<long long>(fileSize) + (64ll << 20);
+}
+
 class Conformance : public testing::Test {
 protected:
     void SetUp() override
@@ -146,10 +204,17 @@ protected:
         if (!importer)
             return false;
         ObjectList* list = nullptr;
+        long long peak = 0;
         {
             HangGuard guard(what);
+            AllocationPeak allocations;
             list = importer->ImportFile(path.c_str());
+            peak = allocations.Bytes();
         }
+        std::error_code ec;
+        const auto size = fs::file_size(path, ec);
+        EXPECT_LE(peak, AllocationLimit(ec ? 0 : size))
+            << what << ": allocated " << peak << " bytes for a file of " << size;
         if (list) {
             const CheckedImport checked = CheckImportedList(list);
             for (const ImportProblem& problem : checked.problems)
