@@ -1,6 +1,9 @@
 #include "ArrayStorage.h"
 
+#include <cstdint>
 #include <cstdlib>
+
+#include <polyvant/CheckedAlloc.h>
 
 namespace polyvant {
 
@@ -27,6 +30,32 @@ void* AllocateZeroed(std::size_t& count, std::size_t elementSize) noexcept
         count /= 2;
     }
     return CheckedCalloc(1, elementSize);
+}
+
+namespace {
+
+std::size_t TableSizeFor(std::size_t count) noexcept
+{
+    std::size_t size = 1024;
+    while (count > size / 4 * 3)
+        size *= 2;
+    return size;
+}
+
+} // namespace
+
+void* AllocateTable(std::size_t count, std::size_t hinted, std::size_t entrySize,
+                    std::size_t& size) noexcept
+{
+    if (hinted > count) {
+        size = TableSizeFor(hinted);
+        if (ByteSize(size, entrySize) != 0) {
+            if (void* p = std::calloc(size, entrySize))
+                return p;
+        }
+    }
+    size = TableSizeFor(count);
+    return CheckedCalloc(size, entrySize);
 }
 
 void* CheckedCalloc(std::size_t count, std::size_t elementSize) noexcept
@@ -72,19 +101,35 @@ void IndexPool::Release() noexcept
     m_capacity = 0;
 }
 
+// Slots are nodes plus slot 0, the end marker. Nodes are written when pushed, so new
+// storage needs no clearing.
+bool IndexPool::GrowTo(std::size_t slots) noexcept
+{
+    if (slots > m_limit + 1)
+        slots = m_limit + 1;
+    if (slots <= m_capacity)
+        return false;
+    m_nodes = static_cast<IndexNode*>(CheckedRealloc(m_nodes, slots * sizeof(IndexNode)));
+    m_capacity = slots;
+    if (m_size == 0) {
+        m_nodes[0] = {0, 0};
+        m_size = 1;
+    }
+    return true;
+}
+
+void IndexPool::Reserve(std::size_t nodes) noexcept
+{
+    const std::size_t free = m_capacity > m_size ? m_capacity - m_size : 0;
+    if (nodes > free)
+        GrowTo(m_size + nodes + (m_size == 0 ? 1 : 0));
+}
+
 std::uint32_t IndexPool::Push(std::uint32_t index, std::uint32_t head) noexcept
 {
     if (m_size == m_capacity) {
-        // Slot 0 is the end marker; the first block holds it plus the first real nodes.
-        const std::size_t wanted = m_capacity ? NextCapacity(m_capacity, m_limit + 1) : 1024;
-        const std::size_t next = wanted < m_limit + 1 ? wanted : m_limit + 1;
-        if (next <= m_capacity)
-            return 0;
-        m_nodes = static_cast<IndexNode*>(GrowZeroed(m_nodes, m_capacity, next, sizeof(IndexNode)));
-        m_capacity = next;
-        if (m_size == 0)
-            m_size = 1;
-        if (m_size == m_capacity)
+        const std::size_t next = m_capacity ? NextCapacity(m_capacity, m_limit + 1) : 1024;
+        if (next == 0 || !GrowTo(next) || m_size == m_capacity)
             return 0;
     }
     const auto slot = static_cast<std::uint32_t>(m_size++);

@@ -50,6 +50,13 @@ void* CheckedCalloc(std::size_t count, std::size_t elementSize) noexcept;
 void* GrowZeroed(void* data, std::size_t oldCount, std::size_t newCount,
                  std::size_t elementSize) noexcept;
 
+// A zeroed open-addressing table with a power-of-two number of entries (at least 1024),
+// at most three quarters full with count entries; its size goes to size. A table for
+// hinted entries is tried first when that is more: a hint the memory cannot hold is not
+// an error. Ends the program with status 1 when count entries do not fit.
+void* AllocateTable(std::size_t count, std::size_t hinted, std::size_t entrySize,
+                    std::size_t& size) noexcept;
+
 // The next capacity after cap: twice as many, at most limit; 0 when cap already is the limit.
 inline std::size_t NextCapacity(std::size_t cap, std::size_t limit) noexcept
 {
@@ -75,12 +82,18 @@ public:
     // Puts index in front of the list starting at head; returns the new head slot, or 0
     // when the pool is full.
     std::uint32_t Push(std::uint32_t index, std::uint32_t head) noexcept;
+    // Makes room for nodes more nodes (bounded by the limit) so that a build of known size
+    // does not copy the block as it grows. Ends the program with status 1 when the memory
+    // is not there.
+    void Reserve(std::size_t nodes) noexcept;
     // 1 when the list starting at head holds index.
     bool Contains(std::uint32_t head, std::uint32_t index) const noexcept;
     const IndexNode* Nodes() const noexcept { return m_nodes; }
     void Release() noexcept;
 
 private:
+    bool GrowTo(std::size_t slots) noexcept;
+
     IndexNode* m_nodes = nullptr;
     std::size_t m_size = 0;
     std::size_t m_capacity = 0;

@@ -49,7 +49,7 @@ private:
     };
 
     bool Grow() noexcept;
-    bool IndexUpTo(std::size_t count) noexcept;
+    void IndexUpTo(std::size_t count) noexcept;
     void Insert(const std::uint32_t* key, std::uint32_t edge) noexcept;
 
     Slot* m_slots = nullptr;

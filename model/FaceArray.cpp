@@ -82,15 +82,13 @@ void FaceArray::Insert(const std::uint32_t* key, std::uint32_t face) noexcept
 }
 
 // Makes the table ready for count faces (at most 3/4 full) and enters every stored face.
-bool FaceArray::IndexUpTo(std::size_t count) noexcept
+void FaceArray::IndexUpTo(std::size_t count) noexcept
 {
     if (count > m_tableSize / 4 * 3) {
-        std::size_t size = m_tableSize ? m_tableSize : 1024;
-        while (count > size / 4 * 3)
-            size *= 2;
+        // The first table is sized for the capacity, which a hint made the expected count.
+        const std::size_t hinted = m_table ? 0 : m_capacity;
         std::free(m_table);
-        m_table = static_cast<Entry*>(CheckedCalloc(size, sizeof(Entry)));
-        m_tableSize = size;
+        m_table = static_cast<Entry*>(AllocateTable(count, hinted, sizeof(Entry), m_tableSize));
         m_indexed = 0;
     }
     for (; m_indexed < m_count; ++m_indexed) {
@@ -99,7 +97,6 @@ bool FaceArray::IndexUpTo(std::size_t count) noexcept
         SortKey(key);
         Insert(key, static_cast<std::uint32_t>(m_indexed));
     }
-    return true;
 }
 
 std::uint32_t FaceArray::AddFace(std::uint32_t a, std::uint32_t b, std::uint32_t c) noexcept

@@ -86,6 +86,12 @@ public:
     {
         m_resolved = static_cast<std::uint32_t*>(
             mesh.vertexCount ? CheckedCalloc(mesh.vertexCount, sizeof(std::uint32_t)) : nullptr);
+        for (auto& ring : m_buckets)
+            ring[0] = ring[1] = ring[2] = kNoIndex;
+        // Every face puts itself into three face lists; on a closed surface every edge is in
+        // two edge lists, which makes as many entries again.
+        const std::size_t entries = 3 * static_cast<std::size_t>(mesh.faceCount);
+        m_vertices.ReserveLists(entries, entries);
     }
     ~TopologyBuilder() { CheckedFree(m_resolved); }
     TopologyBuilder(const TopologyBuilder&) = delete;
@@ -94,15 +100,36 @@ public:
     bool Run() noexcept
     {
         const std::uint32_t* record = m_mesh.faceData;
-        for (std::uint32_t i = 0; i < m_mesh.faceCount; ++i, record += kFaceWords) {
-            if (!AddFace(record))
+        const std::uint32_t total = m_mesh.faceCount;
+        for (std::uint32_t i = 0; i < total; ++i, record += kFaceWords) {
+            // Face i uses its ring entry before face i + kLookAhead takes it over.
+            if (!AddFace(record, m_buckets[i % kLookAhead]))
                 return false;
+            if (i + kLookAhead < total)
+                Prefetch(record + kLookAhead * kFaceWords, i % kLookAhead);
         }
         return true;
     }
 
 private:
-    bool AddFace(const std::uint32_t* record) noexcept
+    // Vertex hash chains are spread over a table much larger than the cache; their heads
+    // are fetched this many faces before they are needed.
+    static constexpr std::uint32_t kLookAhead = 16;
+
+    void Prefetch(const std::uint32_t* record, std::uint32_t ring) noexcept
+    {
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t flat = record[k];
+            m_buckets[ring][k] = kNoIndex;
+            if (flat < m_mesh.vertexCount && m_resolved[flat] == 0) {
+                m_buckets[ring][k] = m_vertices.BucketOf(
+                    m_mesh.vertexData + static_cast<std::size_t>(flat) * kVertexDoubles);
+                m_vertices.PrefetchBucket(m_buckets[ring][k]);
+            }
+        }
+    }
+
+    bool AddFace(const std::uint32_t* record, const std::uint32_t* buckets) noexcept
     {
         const std::uint32_t n = m_mesh.vertexCount;
         if (record[0] >= n || record[1] >= n || record[2] >= n)
@@ -114,7 +141,7 @@ private:
         }
         std::uint32_t v[3];
         for (int k = 0; k < 3; ++k) {
-            v[k] = Resolve(record[k], p[k]);
+            v[k] = Resolve(record[k], p[k], buckets[k]);
             if (v[k] == kNoIndex)
                 return false;
         }
@@ -150,11 +177,13 @@ private:
     // the same bytes: any later point in its chain within tolerance would have merged
     // into it, so the answer can be remembered. Points that merged into another vertex
     // and points that equal nothing (NaN) are looked up every time.
-    std::uint32_t Resolve(std::uint32_t k, const double* p) noexcept
+    std::uint32_t Resolve(std::uint32_t k, const double* p, std::uint32_t bucket) noexcept
     {
         if (m_resolved[k] != 0)
             return m_resolved[k] - 1;
-        const std::uint32_t v = m_vertices.AddVertex(p);
+        if (bucket == kNoIndex)
+            bucket = m_vertices.BucketOf(p);
+        const std::uint32_t v = m_vertices.AddVertexInBucket(p, bucket);
         if (v != kNoIndex && VecEqual(p, p) &&
             std::memcmp(m_vertices.Position(v), p, 3 * sizeof(double)) == 0)
             m_resolved[k] = v + 1;
@@ -204,6 +233,8 @@ private:
     FaceArray& m_faces;
     EdgeArray& m_edges;
     std::uint32_t* m_resolved; // vertex index + 1 per flat vertex, 0 when not remembered
+    // Buckets of the corners of the faces ahead, kNoIndex where not computed.
+    std::uint32_t m_buckets[kLookAhead][3];
 };
 
 } // namespace
@@ -360,6 +391,20 @@ Mesh3d* Mesh3d::ExtractEdges(double angle) const noexcept
         return f < faceTotal ? normals + 3 * static_cast<std::size_t>(f) : kNoNormal;
     };
 
+    // A source vertex that became a new vertex of the result, bit for bit, is found again
+    // for the same bytes (see TopologyBuilder::Resolve): remember it.
+    const std::uint32_t vertexTotal = vertices->Count();
+    auto* resolved = static_cast<std::uint32_t*>(CheckedCalloc(vertexTotal, sizeof(std::uint32_t)));
+    auto resultVertex = [&](std::uint32_t source, const double* p) {
+        if (resolved[source] != 0)
+            return resolved[source] - 1;
+        const std::uint32_t v = result->vertices->AddVertex(p);
+        if (v != kNoIndex && VecEqual(p, p) &&
+            std::memcmp(result->vertices->Position(v), p, 3 * sizeof(double)) == 0)
+            resolved[source] = v + 1;
+        return v;
+    };
+
     bool ok = true;
     const std::uint32_t edgeTotal = edges->Count();
     for (std::uint32_t e = 0; e < edgeTotal && ok; ++e) {
@@ -371,16 +416,14 @@ Mesh3d* Mesh3d::ExtractEdges(double angle) const noexcept
                 continue;
         }
         std::uint32_t ends[2];
-        double a[3];
-        double b[3];
         edges->GetEdge(ends, e);
-        if (vertices->GetVertex(a, ends[0]) == kNoIndex ||
-            vertices->GetVertex(b, ends[1]) == kNoIndex)
+        if (ends[0] >= vertexTotal || ends[1] >= vertexTotal)
             continue; // an edge over a vertex that does not exist has nothing to draw
-        const std::uint32_t ia = result->vertices->AddVertex(a);
-        const std::uint32_t ib = result->vertices->AddVertex(b);
+        const std::uint32_t ia = resultVertex(ends[0], vertices->Position(ends[0]));
+        const std::uint32_t ib = resultVertex(ends[1], vertices->Position(ends[1]));
         ok = ia != kNoIndex && ib != kNoIndex && result->edges->AddEdge(ia, ib) != kNoIndex;
     }
+    CheckedFree(resolved);
     CheckedFree(normals);
     if (!ok) {
         delete result;

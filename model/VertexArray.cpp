@@ -1,8 +1,8 @@
 #include "VertexArray.h"
 
+#include <cmath>
 #include <cstdlib>
-
-#include <polyvant/Vector.h>
+#include <cstring>
 
 namespace polyvant {
 
@@ -16,6 +16,24 @@ std::uint32_t VertexBucketCount(std::uint32_t hint) noexcept
         buckets = 2048;
     // Beyond 2^32 - 1 buckets the 32-bit hash cannot reach the rest anyway.
     return buckets > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(buckets);
+}
+
+// HashBytes over the 8 bytes of one double, inlined for the hot path.
+inline std::uint32_t HashDouble(std::uint32_t seed, const double* x, std::uint32_t m) noexcept
+{
+    signed char bytes[sizeof(double)];
+    std::memcpy(bytes, x, sizeof bytes);
+    std::uint32_t h = seed;
+    for (signed char b : bytes)
+        h = h * 31u + static_cast<std::uint32_t>(static_cast<std::int32_t>(b));
+    return h % m;
+}
+
+// VecEqual, inlined for the chain walk.
+inline bool Near(const double* a, const double* b) noexcept
+{
+    return std::fabs(a[0] - b[0]) < 1e-6 && std::fabs(a[1] - b[1]) < 1e-6 &&
+           std::fabs(a[2] - b[2]) < 1e-6;
 }
 
 } // namespace
@@ -58,9 +76,9 @@ void VertexArray::Destroy() noexcept
 
 std::uint32_t VertexArray::BucketOf(const double* p) const noexcept
 {
-    std::uint32_t h = HashBytes(0, sizeof(double), &p[0], m_bucketCount);
-    h = HashBytes(h, sizeof(double), &p[1], m_bucketCount);
-    return HashBytes(h, sizeof(double), &p[2], m_bucketCount);
+    std::uint32_t h = HashDouble(0, &p[0], m_bucketCount);
+    h = HashDouble(h, &p[1], m_bucketCount);
+    return HashDouble(h, &p[2], m_bucketCount);
 }
 
 bool VertexArray::Grow() noexcept
@@ -77,10 +95,16 @@ std::uint32_t VertexArray::AddVertex(const double* p) noexcept
 {
     if (!m_usable)
         return kNoIndex;
-    const std::uint32_t h = BucketOf(p);
+    return AddVertexInBucket(p, BucketOf(p));
+}
+
+std::uint32_t VertexArray::AddVertexInBucket(const double* p, std::uint32_t h) noexcept
+{
+    if (!m_usable || h >= m_bucketCount)
+        return kNoIndex;
     // Chains hold the newest vertex first, so among several within tolerance the newest wins.
     for (std::uint32_t s = m_buckets[h]; s != 0; s = m_slots[s - 1].chainNext) {
-        if (VecEqual(m_slots[s - 1].p, p))
+        if (Near(m_slots[s - 1].p, p))
             return s - 1;
     }
     if (m_count >= m_capacity && !Grow())
@@ -94,6 +118,14 @@ std::uint32_t VertexArray::AddVertex(const double* p) noexcept
     slot.edgeHead = 0;
     m_buckets[h] = m_count + 1;
     return m_count++;
+}
+
+void VertexArray::ReserveLists(std::size_t faceEntries, std::size_t edgeEntries) noexcept
+{
+    if (!m_usable)
+        return;
+    m_faceNodes.Reserve(faceEntries);
+    m_edgeNodes.Reserve(edgeEntries);
 }
 
 std::uint32_t VertexArray::AddVertexFace(std::uint32_t face, std::uint32_t v) noexcept

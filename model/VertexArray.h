@@ -46,6 +46,16 @@ public:
     // the list storage is exhausted.
     bool PushVertexFace(std::uint32_t face, std::uint32_t v) noexcept;
     bool PushVertexEdge(std::uint32_t edge, std::uint32_t v) noexcept;
+    // AddVertex for a p whose BucketOf is known.
+    std::uint32_t AddVertexInBucket(const double* p, std::uint32_t bucket) noexcept;
+    // Asks the cache for the chain head of a bucket that will be needed soon.
+    void PrefetchBucket(std::uint32_t bucket) const noexcept
+    {
+        __builtin_prefetch(m_buckets + bucket);
+    }
+    // Room for this many more face-list and edge-list entries, so that a build of known
+    // size does not copy the lists as they grow.
+    void ReserveLists(std::size_t faceEntries, std::size_t edgeEntries) noexcept;
     // Position of vertex v without checks (v below Count()).
     const double* Position(std::uint32_t v) const noexcept { return m_slots[v].p; }
 

@@ -298,6 +298,32 @@ Reference ReferenceOf(const FlatMesh& data)
     return ref;
 }
 
+// Feature edges written out plainly from the reference topology.
+Reference ReferenceEdges(const Reference& ref, double angle)
+{
+    Reference lines(static_cast<std::uint32_t>(ref.positions.size()));
+    auto normal = [&](std::uint32_t f, double* n) {
+        double tri[9];
+        for (int k = 0; k < 3; ++k)
+            VecCopy(tri + 3 * k, ref.positions[ref.faces[f][k]].data());
+        TriangleNormal(tri, n);
+    };
+    for (std::size_t e = 0; e < ref.edges.size(); ++e) {
+        const auto& slots = ref.edgeFaces[e];
+        if (angle > 0 && slots[0] != kNoIndex && slots[1] != kNoIndex) {
+            double n0[3], n1[3];
+            normal(slots[0], n0);
+            normal(slots[1], n1);
+            if (!(VecAngle(n0, n1) >= angle))
+                continue;
+        }
+        const std::uint32_t a = lines.AddVertex(ref.positions[ref.edges[e][0]].data());
+        const std::uint32_t b = lines.AddVertex(ref.positions[ref.edges[e][1]].data());
+        lines.AddEdge(a, b);
+    }
+    return lines;
+}
+
 } // namespace
 
 TEST(TopologyEquivalenceTest, ChainTrioJoinsTheNewerOfTwoMatchingVertices)
@@ -357,4 +383,36 @@ TEST(TopologyEquivalenceTest, PointThatMergedIsLookedUpAgainAfterANewerMatchArri
     mesh->faces->GetFace(last, 2);
     EXPECT_EQ(last[0], 2u) << "r must join b, the newer vertex";
     delete mesh;
+}
+
+TEST(TopologyEquivalenceTest, ExtractEdgesMatchesThePlainAlgorithm)
+{
+    std::mt19937 rng(2024);
+    for (std::size_t faceTotal : {3u, 300u, 4000u}) {
+        const FlatMesh data = RandomFlatMesh(rng, faceTotal);
+        const Reference ref = ReferenceOf(data);
+        Mesh3d* mesh = MakeFlatMesh(data);
+        ASSERT_EQ(mesh->BuildTopology(), 1);
+        for (double angle : {0.0, 1.0, 30.0, 90.0, 179.0}) {
+            SCOPED_TRACE(testing::Message() << faceTotal << " faces, angle " << angle);
+            const Reference expected = ReferenceEdges(ref, angle);
+            Mesh3d* lines = mesh->ExtractEdges(angle);
+            ASSERT_NE(lines, nullptr);
+            ASSERT_EQ(lines->vertices->Count(), expected.positions.size());
+            ASSERT_EQ(lines->edges->Count(), expected.edges.size());
+            for (std::uint32_t v = 0; v < expected.positions.size(); ++v) {
+                double p[3];
+                lines->vertices->GetVertex(p, v);
+                ASSERT_TRUE(SameBits(p, expected.positions[v].data())) << "vertex " << v;
+                ASSERT_TRUE(lines->vertices->VertexEdgeList(v).Empty());
+            }
+            for (std::uint32_t e = 0; e < expected.edges.size(); ++e) {
+                std::array<std::uint32_t, 2> ends;
+                lines->edges->GetEdge(ends.data(), e);
+                ASSERT_EQ(ends, expected.edges[e]) << "edge " << e;
+            }
+            delete lines;
+        }
+        delete mesh;
+    }
 }
