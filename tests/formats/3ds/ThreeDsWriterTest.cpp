@@ -1,70 +1,47 @@
 #include "ThreeDsWriter.h"
 
-#include <cfloat>
-#include <memory>
+#include <cmath>
+#include <cstdlib>
 
 #include "ThreeDsTestSupport.h"
 
 namespace polyvant::formats::test {
 namespace {
 
-using MeshPtr = std::unique_ptr<Mesh3d>;
-
-std::vector<MeshPtr> ImportSample(const char* file)
-{
-    const auto bytes = ReadBytes(SamplePath(file));
-    ThreeDsScene scene;
-    EXPECT_TRUE(Read3ds(bytes.data(), bytes.size(), scene)) << scene.error;
-    std::vector<MeshPtr> meshes;
-    for (ThreeDsObject& o : scene.objects) {
-        meshes.emplace_back(o.mesh.Finish());
-        std::copy(o.transform.begin(), o.transform.end(), meshes.back()->transform);
-    }
-    return meshes;
-}
-
-ThreeDsScene WriteAndRead(const std::vector<const Mesh3d*>& meshes, ThreeDsImage& image)
+std::vector<MeshPtr> WriteAndRead(const std::vector<const Mesh3d*>& meshes, ThreeDsImage& image)
 {
     EXPECT_TRUE(Build3dsImage(meshes, image)) << image.error;
     ThreeDsScene scene;
-    EXPECT_TRUE(Read3ds(image.bytes.data(), image.bytes.size(), scene)) << scene.error;
-    return scene;
+    std::vector<MeshPtr> back;
+    EXPECT_TRUE(Read({image.bytes.begin(), image.bytes.end()}, scene, &back)) << scene.error;
+    return back;
 }
 
-// The corner positions of triangle i, as floats (what the format stores).
-std::array<float, 9> Corners(const double* v, const std::uint32_t* f, std::size_t i)
+std::vector<const Mesh3d*> Pointers(const std::vector<MeshPtr>& meshes)
 {
-    std::array<float, 9> c;
-    for (int k = 0; k < 3; ++k)
-        for (int a = 0; a < 3; ++a)
-            c[3 * k + a] = float(v[3 * std::size_t(f[4 * i + k]) + a]);
-    return c;
+    std::vector<const Mesh3d*> p;
+    for (const MeshPtr& m : meshes)
+        p.push_back(m.get());
+    return p;
 }
 
 class ThreeDsRoundTripTest : public testing::TestWithParam<const char*> {};
 
-TEST_P(ThreeDsRoundTripTest, GivesTheSameTrianglesNamesGroupsAndAxes)
+TEST_P(ThreeDsRoundTripTest, GivesTheSameMeshesMaterialGroupsAndAxes)
 {
-    const std::vector<MeshPtr> original = ImportSample(GetParam());
-    std::vector<const Mesh3d*> in;
-    for (const MeshPtr& m : original)
-        in.push_back(m.get());
+    ThreeDsScene scene;
+    std::vector<MeshPtr> original;
+    ASSERT_TRUE(Read(ReadBytes(TestData(GetParam())), scene, &original));
     ThreeDsImage image;
-    const ThreeDsScene back = WriteAndRead(in, image);
+    const std::vector<MeshPtr> back = WriteAndRead(Pointers(original), image);
     EXPECT_TRUE(image.renames.empty());
-    ASSERT_EQ(back.objects.size(), original.size());
-    for (std::size_t m = 0; m < original.size(); ++m) {
-        const Mesh3d& a = *original[m];
-        const MeshBuilder& b = back.objects[m].mesh;
-        EXPECT_EQ(b.Name(), a.name);
-        ASSERT_EQ(b.TriangleCount(), a.faceCount);
-        for (std::size_t i = 0; i < a.faceCount; ++i) {
-            ASSERT_EQ(Corners(a.vertexData, a.faceData, i), Corners(b.Vertices(), b.Faces(), i));
-            // The samples number their materials densely, so the numbers survive too.
-            ASSERT_EQ(a.faceData[4 * i + 3], b.Faces()[4 * i + 3]);
-        }
+    ExpectSameMeshes(Pointers(original), Pointers(back)); // floats read back exactly
+    for (std::size_t m = 0; m < back.size(); ++m) {
+        // The samples number their materials densely, so the numbers survive too.
+        for (std::uint32_t i = 0; i < back[m]->faceCount; ++i)
+            ASSERT_EQ(original[m]->faceData[4 * i + 3], back[m]->faceData[4 * i + 3]);
         for (int k = 0; k < 16; ++k)
-            EXPECT_EQ(float(a.transform[k]), float(back.objects[m].transform[k]));
+            EXPECT_EQ(original[m]->transform[k], back[m]->transform[k]);
     }
 }
 
@@ -72,7 +49,21 @@ INSTANTIATE_TEST_SUITE_P(SharedSamples, ThreeDsRoundTripTest,
                          testing::Values("3ds/cart_wheel.3DS", "3ds/jeep1.3ds", "3ds/test1.3ds",
                                          "3ds/cubes_with_alpha.3DS", "3ds/RotatingCube.3DS"));
 
-// A grid of (n + 1)^2 vertices and 2 n^2 triangles, word 3 = row parity + 1.
+// A flat mesh as an importer hands it over.
+MeshPtr MakeMesh(const char* name, const std::vector<double>& xyz,
+                 const std::vector<std::uint32_t>& faces)
+{
+    MeshPtr mesh(new Mesh3d(name, Mesh3d::kFlat));
+    mesh->vertexCount = std::uint32_t(xyz.size() / 3);
+    mesh->faceCount = std::uint32_t(faces.size() / 4);
+    mesh->vertexData = static_cast<double*>(std::malloc(xyz.size() * sizeof(double) + 1));
+    mesh->faceData = static_cast<std::uint32_t*>(std::malloc(faces.size() * 4 + 1));
+    std::copy(xyz.begin(), xyz.end(), mesh->vertexData);
+    std::copy(faces.begin(), faces.end(), mesh->faceData);
+    return mesh;
+}
+
+// (n + 1)^2 vertices and 2 n^2 triangles; word 3 = row parity + 1.
 MeshPtr Grid(const char* name, std::uint32_t n)
 {
     std::vector<double> xyz;
@@ -82,62 +73,101 @@ MeshPtr Grid(const char* name, std::uint32_t n)
             xyz.insert(xyz.end(), {double(x), double(y), 0.0});
     for (std::uint32_t y = 0; y < n; ++y)
         for (std::uint32_t x = 0; x < n; ++x) {
-            const std::uint32_t a = y * (n + 1) + x, b = a + 1, c = a + n + 2, d = a + n + 1;
-            faces.insert(faces.end(), {a, b, c, y % 2 + 1, a, c, d, y % 2 + 1});
+            const std::uint32_t a = y * (n + 1) + x, c = a + n + 2;
+            faces.insert(faces.end(), {a, a + 1, c, y % 2 + 1, a, c, c - 1, y % 2 + 1});
         }
-    return MeshPtr(MakeMesh(name, xyz, faces));
+    return MakeMesh(name, xyz, faces);
 }
 
 TEST(ThreeDsWriterTest, SplitsBigMeshesIntoNumberedPartsWithinSixteenBits)
 {
     const MeshPtr grid = Grid("big_landscape", 300); // 90601 vertices, 180000 triangles
     ThreeDsImage image;
-    const ThreeDsScene back = WriteAndRead({grid.get()}, image);
-    ASSERT_GE(back.objects.size(), 3u);
-    std::size_t next = 0;
-    for (std::size_t p = 0; p < back.objects.size(); ++p) {
-        const MeshBuilder& part = back.objects[p].mesh;
-        EXPECT_EQ(part.Name(), "big_land_" + std::to_string(p + 1));
-        EXPECT_LE(part.VertexCount(), 65535u);
-        EXPECT_LE(part.TriangleCount(), 65535u);
-        // Parts keep the face order, so the triangles line up one by one.
-        for (std::size_t i = 0; i < part.TriangleCount(); ++i, ++next) {
-            ASSERT_EQ(Corners(part.Vertices(), part.Faces(), i),
-                      Corners(grid->vertexData, grid->faceData, next));
-            ASSERT_EQ(part.Faces()[4 * i + 3], grid->faceData[4 * next + 3]);
-        }
+    const std::vector<MeshPtr> parts = WriteAndRead({grid.get()}, image);
+    ASSERT_EQ(parts.size(), 3u);
+    std::vector<double> corners;
+    std::vector<std::uint32_t> word3;
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+        EXPECT_EQ(parts[p]->name, "big_land_" + std::to_string(p + 1));
+        EXPECT_LE(parts[p]->vertexCount, 65535u);
+        EXPECT_LE(parts[p]->faceCount, 65535u);
+        const std::vector<double> c = CornerPositions(*parts[p]);
+        corners.insert(corners.end(), c.begin(), c.end());
+        for (std::uint32_t i = 0; i < parts[p]->faceCount; ++i)
+            word3.push_back(parts[p]->faceData[4 * i + 3]);
     }
-    EXPECT_EQ(next, grid->faceCount);
-    ASSERT_EQ(image.renames.size(), 1u);
-    EXPECT_EQ(image.renames[0], "'big_landscape' -> 'big_land_1' ... 'big_land_" +
-                                    std::to_string(back.objects.size()) + "' (" +
-                                    std::to_string(back.objects.size()) + " parts)");
+    // Parts keep the face order, so the triangles line up one by one.
+    EXPECT_EQ(corners, CornerPositions(*grid));
+    for (std::uint32_t i = 0; i < grid->faceCount; ++i)
+        ASSERT_EQ(word3[i], grid->faceData[4 * i + 3]);
+    EXPECT_EQ(image.renames, std::vector<std::string>{
+                                 "'big_landscape' -> 'big_land_1' ... 'big_land_3' (3 parts)"});
 }
 
 TEST(ThreeDsWriterTest, CutsLongNamesToTenCharactersAndListsOnlyThose)
 {
     const MeshPtr a = Grid("exactly_10", 1), b = Grid("much_longer_name", 1), c = Grid("", 1);
     ThreeDsImage image;
-    const ThreeDsScene back = WriteAndRead({a.get(), b.get(), c.get()}, image);
-    ASSERT_EQ(back.objects.size(), 3u);
-    EXPECT_EQ(back.objects[0].mesh.Name(), "exactly_10");
-    EXPECT_EQ(back.objects[1].mesh.Name(), "much_longe");
-    EXPECT_EQ(back.objects[2].mesh.Name(), "Object");
+    const std::vector<MeshPtr> back = WriteAndRead({a.get(), b.get(), c.get()}, image);
+    ASSERT_EQ(back.size(), 3u);
+    EXPECT_STREQ(back[0]->name, "exactly_10");
+    EXPECT_STREQ(back[1]->name, "much_longe");
+    EXPECT_STREQ(back[2]->name, "Object");
     EXPECT_EQ(image.renames,
               (std::vector<std::string>{"'much_longer_name' -> 'much_longe'", "'' -> 'Object'"}));
 }
 
 TEST(ThreeDsWriterTest, RefusesMeshesItCannotWriteFaithfully)
 {
-    const MeshPtr badIndex(MakeMesh("i", {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 3, 0}));
-    const MeshPtr nan(MakeMesh("n", {0, 0, 0, 1, 0, 0, 0, NAN, 0}, {0, 1, 2, 0}));
-    const MeshPtr huge(MakeMesh("h", {0, 0, 0, 1e39, 0, 0, 0, 1, 0}, {0, 1, 2, 0}));
-    for (const Mesh3d* mesh : {badIndex.get(), nan.get(), huge.get()}) {
+    const MeshPtr bad[] = {MakeMesh("index", {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 3, 0}),
+                           MakeMesh("nan", {0, 0, 0, 1, 0, 0, 0, NAN, 0}, {0, 1, 2, 0}),
+                           MakeMesh("huge", {0, 0, 0, 1e39, 0, 0, 0, 1, 0}, {0, 1, 2, 0})};
+    for (const MeshPtr& mesh : bad) {
         ThreeDsImage image;
-        EXPECT_FALSE(Build3dsImage({mesh}, image)) << mesh->name;
+        EXPECT_FALSE(Build3dsImage({mesh.get()}, image));
         EXPECT_NE(image.error.find(std::string("'") + mesh->name + "'"), std::string::npos);
-        EXPECT_TRUE(image.bytes.empty());
     }
+}
+
+// The library as the host sees it: the extension table's class name, import, export
+// and re-import through the boundary, errors with path and offset, no half files.
+TEST(ThreeDsPluginTest, ImportsExportsAndReportsThroughTheBoundary)
+{
+    PluginLib lib("3ds.so");
+    ASSERT_TRUE(lib.Loaded()) << lib.Error();
+    HostRecorder host;
+    lib.SetHost(host);
+    ClassDescriptor* in = lib.FindClass("3D Studio (*.3ds, *.prj)", kImportSuperClassId);
+    ClassDescriptor* out = lib.FindClass("3D Studio (*.3ds)", kExportSuperClassId);
+    ASSERT_TRUE(in && out);
+    TempDir dir;
+    ImporterPtr importer(static_cast<Importer*>(in->Create()));
+    ObjectList* list = importer->ImportFile(TestData("3ds/jeep1.3ds").c_str());
+    ASSERT_NE(list, nullptr) << host.AllText();
+    ExporterPtr exporter(static_cast<Exporter*>(out->Create()));
+    host.saveAnswer = dir.File("copy.3ds");
+    EXPECT_EQ(exporter->Export(list), 1) << host.AllText();
+    ImporterPtr again(static_cast<Importer*>(in->Create()));
+    host.openAnswer = host.saveAnswer;
+    ObjectList* copy = again->ImportInteractive();
+    ASSERT_NE(copy, nullptr) << host.AllText();
+    ExpectSameMeshes(Meshes(list), Meshes(copy));
+    EXPECT_TRUE(host.Texts(PV_ERROR).empty());
+
+    WriteBytes(dir.File("half.3ds"), ReadBytes(TestData("3ds/fels.3ds")).substr(0, 5000));
+    EXPECT_EQ(importer->ImportFile(dir.File("half.3ds").c_str()), nullptr);
+    EXPECT_NE(host.AllText().find(dir.File("half.3ds") + ": offset 0: chunk 0x4D4D (main)"),
+              std::string::npos)
+        << host.AllText();
+
+    WriteBytes(dir.File("keep.3ds"), "previous contents");
+    const MeshPtr bad = MakeMesh("bad", {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 9, 0});
+    ObjectList badList;
+    badList.Append(bad.get());
+    host.saveAnswer = dir.File("keep.3ds");
+    EXPECT_EQ(exporter->Export(&badList), 0);
+    EXPECT_EQ(ReadBytes(dir.File("keep.3ds")), "previous contents");
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"copy.3ds", "half.3ds", "keep.3ds"}));
 }
 
 } // namespace

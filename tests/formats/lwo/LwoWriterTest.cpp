@@ -1,6 +1,7 @@
 #include "LwoWriter.h"
 
-#include <array>
+#include <cmath>
+#include <cstdlib>
 #include <map>
 
 #include "LwoTestSupport.h"
@@ -8,61 +9,46 @@
 namespace polyvant::formats::test {
 namespace {
 
-using MeshPtr = std::unique_ptr<Mesh3d>;
-
-std::vector<MeshPtr> ImportSample(const char* file)
-{
-    LwoScene scene;
-    EXPECT_TRUE(Read(ReadBytes(SamplePath(file)), scene)) << scene.error;
-    std::vector<MeshPtr> meshes;
-    for (MeshBuilder& m : scene.meshes)
-        meshes.emplace_back(m.Finish());
-    return meshes;
-}
-
-LwoScene WriteAndRead(const std::vector<const Mesh3d*>& meshes)
+std::vector<MeshPtr> WriteAndRead(const std::vector<const Mesh3d*>& meshes)
 {
     LwoImage image;
     EXPECT_TRUE(BuildLwoImage(meshes, image)) << image.error;
     LwoScene scene;
-    EXPECT_TRUE(Read(image.bytes, scene)) << scene.error;
+    std::vector<MeshPtr> back;
+    EXPECT_TRUE(Read({image.bytes.begin(), image.bytes.end()}, scene, &back)) << scene.error;
     EXPECT_TRUE(scene.warnings.empty());
-    return scene;
+    return back;
 }
 
-std::array<float, 9> Corners(const double* v, const std::uint32_t* f, std::size_t i)
+std::vector<const Mesh3d*> Pointers(const std::vector<MeshPtr>& meshes)
 {
-    std::array<float, 9> c;
-    for (int k = 0; k < 3; ++k)
-        for (int a = 0; a < 3; ++a)
-            c[3 * k + a] = float(v[3 * std::size_t(f[4 * i + k]) + a]);
-    return c;
+    std::vector<const Mesh3d*> p;
+    for (const MeshPtr& m : meshes)
+        p.push_back(m.get());
+    return p;
+}
+
+// Surfaces come back renumbered densely in order: the grouping must be the same.
+void ExpectSameGroups(const Mesh3d& a, const Mesh3d& b)
+{
+    std::map<std::uint32_t, std::uint32_t> renumber;
+    for (std::uint32_t i = 0; i < a.faceCount; ++i) {
+        const auto [it, added] = renumber.emplace(a.faceData[4 * i + 3], b.faceData[4 * i + 3]);
+        ASSERT_EQ(it->second, b.faceData[4 * i + 3]) << "face " << i;
+    }
 }
 
 class LwoRoundTripTest : public testing::TestWithParam<const char*> {};
 
 TEST_P(LwoRoundTripTest, GivesTheSameTrianglesLayersAndSurfaceGroups)
 {
-    const std::vector<MeshPtr> original = ImportSample(GetParam());
-    std::vector<const Mesh3d*> in;
-    for (const MeshPtr& m : original)
-        in.push_back(m.get());
-    const LwoScene back = WriteAndRead(in);
-    ASSERT_EQ(back.meshes.size(), original.size());
-    for (std::size_t m = 0; m < original.size(); ++m) {
-        const Mesh3d& a = *original[m];
-        const MeshBuilder& b = back.meshes[m];
-        EXPECT_EQ(b.Name(), a.name);
-        EXPECT_EQ(b.VertexCount(), a.vertexCount);
-        ASSERT_EQ(b.TriangleCount(), a.faceCount);
-        // Surfaces are renumbered densely in order; the grouping must stay the same.
-        std::map<std::uint32_t, std::uint32_t> renumber;
-        for (std::size_t i = 0; i < a.faceCount; ++i) {
-            ASSERT_EQ(Corners(a.vertexData, a.faceData, i), Corners(b.Vertices(), b.Faces(), i));
-            const auto [it, added] = renumber.emplace(a.faceData[4 * i + 3], b.Faces()[4 * i + 3]);
-            ASSERT_EQ(it->second, b.Faces()[4 * i + 3]) << "face " << i;
-        }
-    }
+    LwoScene scene;
+    std::vector<MeshPtr> original;
+    ASSERT_TRUE(Read(ReadBytes(TestData(GetParam())), scene, &original));
+    const std::vector<MeshPtr> back = WriteAndRead(Pointers(original));
+    ExpectSameMeshes(Pointers(original), Pointers(back)); // floats read back exactly
+    for (std::size_t m = 0; m < back.size(); ++m)
+        ExpectSameGroups(*original[m], *back[m]);
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedSamples, LwoRoundTripTest,
@@ -70,6 +56,19 @@ INSTANTIATE_TEST_SUITE_P(SharedSamples, LwoRoundTripTest,
                                          "lwo/lwo2_concave_polygon.lwo",
                                          "lwo/lwob_sphere_with_mat_gloss_10pc.lwo",
                                          "lwo/lwo2_Subdivision.lwo"));
+
+MeshPtr MakeMesh(const char* name, const std::vector<double>& xyz,
+                 const std::vector<std::uint32_t>& faces)
+{
+    MeshPtr mesh(new Mesh3d(name, Mesh3d::kFlat));
+    mesh->vertexCount = std::uint32_t(xyz.size() / 3);
+    mesh->faceCount = std::uint32_t(faces.size() / 4);
+    mesh->vertexData = static_cast<double*>(std::malloc(xyz.size() * sizeof(double) + 1));
+    mesh->faceData = static_cast<std::uint32_t*>(std::malloc(faces.size() * 4 + 1));
+    std::copy(xyz.begin(), xyz.end(), mesh->vertexData);
+    std::copy(faces.begin(), faces.end(), mesh->faceData);
+    return mesh;
+}
 
 TEST(LwoWriterTest, WritesFourByteIndicesForBigMeshes)
 {
@@ -80,26 +79,56 @@ TEST(LwoWriterTest, WritesFourByteIndicesForBigMeshes)
         xyz.insert(xyz.end(), {double(i), double(i % 7), -double(i % 3)});
     for (std::uint32_t i = 0; i + 2 < 70000; i += 3)
         faces.insert(faces.end(), {i, i + 1, i + 2, i % 5});
-    const MeshPtr big(MakeMesh("big", xyz, faces));
-    const LwoScene back = WriteAndRead({big.get()});
-    const MeshBuilder& m = back.meshes.at(0);
-    ASSERT_EQ(m.TriangleCount(), big->faceCount);
-    for (std::size_t i = 0; i < big->faceCount; ++i)
-        ASSERT_EQ(Corners(big->vertexData, big->faceData, i), Corners(m.Vertices(), m.Faces(), i));
-    // Word 3 values 0..4 are dense and sorted, so they come back as 1..5.
-    EXPECT_EQ(m.Faces()[4 * 7 + 3], big->faceData[4 * 7 + 3] + 1);
+    const MeshPtr big = MakeMesh("big", xyz, faces);
+    const std::vector<MeshPtr> back = WriteAndRead({big.get()});
+    ExpectSameMeshes({big.get()}, Pointers(back));
+    ExpectSameGroups(*big, *back.at(0));
 }
 
 TEST(LwoWriterTest, RefusesMeshesItCannotWriteFaithfully)
 {
-    const MeshPtr badIndex(MakeMesh("i", {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 3, 0}));
-    const MeshPtr nan(MakeMesh("n", {0, 0, 0, 1, 0, 0, 0, NAN, 0}, {0, 1, 2, 0}));
-    const MeshPtr huge(MakeMesh("h", {0, 0, 0, 1e39, 0, 0, 0, 1, 0}, {0, 1, 2, 0}));
-    for (const Mesh3d* mesh : {badIndex.get(), nan.get(), huge.get()}) {
+    const MeshPtr bad[] = {MakeMesh("index", {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 3, 0}),
+                           MakeMesh("nan", {0, 0, 0, 1, 0, 0, 0, NAN, 0}, {0, 1, 2, 0}),
+                           MakeMesh("huge", {0, 0, 0, 1e39, 0, 0, 0, 1, 0}, {0, 1, 2, 0})};
+    for (const MeshPtr& mesh : bad) {
         LwoImage image;
-        EXPECT_FALSE(BuildLwoImage({mesh}, image)) << mesh->name;
+        EXPECT_FALSE(BuildLwoImage({mesh.get()}, image));
         EXPECT_NE(image.error.find(std::string("'") + mesh->name + "'"), std::string::npos);
     }
+}
+
+// The library as the host sees it: one class name for import and export, a round trip
+// through the boundary, errors with path and offset.
+TEST(LwoPluginTest, ImportsExportsAndReportsThroughTheBoundary)
+{
+    PluginLib lib("lwo.so");
+    ASSERT_TRUE(lib.Loaded()) << lib.Error();
+    HostRecorder host;
+    lib.SetHost(host);
+    ClassDescriptor* in = lib.FindClass("Lightwave (*.lwo)", kImportSuperClassId);
+    ClassDescriptor* out = lib.FindClass("Lightwave (*.lwo)", kExportSuperClassId);
+    ASSERT_TRUE(in && out);
+    EXPECT_NE(in->ClassID(), out->ClassID());
+    TempDir dir;
+    ImporterPtr importer(static_cast<Importer*>(in->Create()));
+    ObjectList* list = importer->ImportFile(TestData("lwo/lwo2_hierarchy.lwo").c_str());
+    ASSERT_NE(list, nullptr) << host.AllText();
+    ExporterPtr exporter(static_cast<Exporter*>(out->Create()));
+    host.saveAnswer = dir.File("copy.lwo");
+    EXPECT_EQ(exporter->Export(list), 1) << host.AllText();
+    ImporterPtr again(static_cast<Importer*>(in->Create()));
+    ObjectList* copy = again->ImportFile(host.saveAnswer.c_str());
+    ASSERT_NE(copy, nullptr) << host.AllText();
+    ExpectSameMeshes(Meshes(list), Meshes(copy));
+    EXPECT_TRUE(host.Texts(PV_ERROR).empty());
+
+    std::string bytes = ReadBytes(TestData("lwo/lwob_sphere_with_mat_gloss_10pc.lwo"));
+    bytes[4] = 0x7F; // FORM size far past the file
+    WriteBytes(dir.File("broken.lwo"), bytes);
+    EXPECT_EQ(importer->ImportFile(dir.File("broken.lwo").c_str()), nullptr);
+    EXPECT_NE(host.AllText().find(dir.File("broken.lwo") + ": offset 4: FORM size"),
+              std::string::npos)
+        << host.AllText();
 }
 
 } // namespace

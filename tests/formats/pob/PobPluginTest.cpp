@@ -1,72 +1,46 @@
-#include <fstream>
+#include <gtest/gtest.h>
 
-#include "../3ds/PluginHarness.h"
+#include "FormatTestSupport.h"
 
 namespace polyvant::formats::test {
 namespace {
 
 constexpr char kClassName[] = "POV-Ray Binary (*.pob)";
 
-class PobPluginTest : public testing::Test {
-protected:
-    // Imports a file with these bytes; returns what came back (expected: nothing).
-    ObjectList* Import(const std::string& bytes)
-    {
-        const std::string path = dir.File("scene.pob");
-        std::ofstream(path, std::ios::binary) << bytes;
-        importer = static_cast<Importer*>(plugin.Find(kClassName, kImportSuperClassId)->Create());
-        return importer->ImportFile(path.c_str());
-    }
-    void TearDown() override
-    {
-        if (importer)
-            importer->Release();
-    }
-
-    PluginHarness plugin{"format_pob.so"};
+// No public description of the layout exists, so the class refuses every file, but
+// says why and names the file.
+TEST(PobPluginTest, OffersTheExtensionTableClassAndRefusesEveryFileWithAReason)
+{
+    PluginLib lib("pob.so");
+    ASSERT_TRUE(lib.Loaded()) << lib.Error();
+    HostRecorder host;
+    lib.SetHost(host);
+    EXPECT_EQ(reinterpret_cast<PvLibNumberClassesFn>(lib.Symbol("LibNumberClasses"))(), 1u);
+    ClassDescriptor* in = lib.FindClass(kClassName, kImportSuperClassId);
+    ASSERT_NE(in, nullptr);
+    ImporterPtr importer(static_cast<Importer*>(in->Create()));
     TempDir dir;
-    Importer* importer = nullptr;
-};
-
-TEST_F(PobPluginTest, OffersExactlyTheExtensionTableImportClass)
-{
-    EXPECT_EQ(plugin.Entry<PvLibVersionFn>("LibVersion")(), 3u);
-    EXPECT_EQ(plugin.Entry<PvLibNumberClassesFn>("LibNumberClasses")(), 1u);
-    EXPECT_NE(plugin.Find(kClassName, kImportSuperClassId), nullptr);
-}
-
-TEST_F(PobPluginTest, RefusesEveryFileSayingTheFormatIsNotSupported)
-{
-    for (const std::string& bytes :
-         {std::string(), std::string("\x01\x02\x03\x04 chunk", 10), std::string(4096, '\xAB')}) {
-        plugin.messages.clear();
-        EXPECT_EQ(Import(bytes), nullptr);
-        importer->Release();
-        importer = nullptr;
-        EXPECT_NE(plugin.Messages(PV_ERROR).find("scene.pob: POV-Ray Binary files are not "
-                                                 "supported"),
-                  std::string::npos)
-            << plugin.Messages(PV_ERROR);
+    const std::string path = dir.File("scene.pob");
+    const struct {
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {"", ": POV-Ray Binary files are not supported"},
+        {std::string(4096, '\xAB'), ": POV-Ray Binary files are not supported"},
+        {std::string("FORM\0\0\0\x04PORT", 12), ": not a POV-Ray Binary file: it is an IFF FORM"},
+    };
+    for (const auto& c : cases) {
+        host.Clear();
+        WriteBytes(path, c.bytes);
+        EXPECT_EQ(importer->ImportFile(path.c_str()), nullptr);
+        EXPECT_NE(host.AllText().find(path + c.message), std::string::npos) << host.AllText();
     }
-}
-
-TEST_F(PobPluginTest, NamesAnIffFileOfAnotherProgramForWhatItIs)
-{
-    EXPECT_EQ(Import(std::string("FORM\0\0\0\x04PORT", 12)), nullptr);
-    EXPECT_NE(plugin.Messages(PV_ERROR).find("IFF FORM file of another program"),
-              std::string::npos);
-}
-
-TEST_F(PobPluginTest, SaysWhenTheFileCannotBeOpenedAndKeepsQuietOnCancel)
-{
-    importer = static_cast<Importer*>(plugin.Find(kClassName, kImportSuperClassId)->Create());
+    host.Clear();
     EXPECT_EQ(importer->ImportFile(dir.File("missing.pob").c_str()), nullptr);
-    EXPECT_NE(plugin.Messages(PV_ERROR).find("missing.pob: cannot open"), std::string::npos)
-        << plugin.Messages(PV_ERROR);
-    plugin.messages.clear();
-    plugin.openPath.clear(); // the user cancels the file prompt
-    EXPECT_EQ(importer->ImportInteractive(), nullptr);
-    EXPECT_EQ(plugin.Messages(PV_ERROR), "");
+    EXPECT_NE(host.AllText().find("missing.pob: cannot open"), std::string::npos);
+    host.Clear();
+    EXPECT_EQ(importer->ImportInteractive(), nullptr); // the user cancels the prompt
+    EXPECT_TRUE(host.Texts(PV_ERROR).empty());
 }
 
 } // namespace
