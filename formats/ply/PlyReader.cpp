@@ -677,11 +677,68 @@ private:
             return;
         if (&actions == &vertexActions)
             mesh.Reserve(element.count, 0);
+        const bool onlyIndices = &actions == &faceActions && element.properties.size() == 1;
+        if (onlyIndices)
+            mesh.Reserve(
+                0, std::min<std::uint64_t>(element.count, static_cast<std::uint64_t>(end - p) / 8));
         for (std::uint64_t r = 0; r < element.count; ++r) {
             if ((r & 0x3FFF) == 0)
                 meter.Update(static_cast<std::uint64_t>(p - data));
+            if (onlyIndices && AsciiTriangle())
+                continue;
             AsciiRecord(element, actions, r);
         }
+    }
+
+    // Reads digits at p as an unsigned number; nullptr when there are none, when the
+    // number is not followed by a blank or the end, or when it exceeds 32 bits.
+    const char* Digits(const char* q, std::uint64_t& value) const noexcept
+    {
+        if (q == end || *q < '0' || *q > '9')
+            return nullptr;
+        std::uint64_t v = 0;
+        do {
+            v = v * 10 + static_cast<unsigned>(*q - '0');
+            if (v > 0xFFFFFFFFu)
+                return nullptr;
+        } while (++q != end && *q >= '0' && *q <= '9');
+        if (q != end && !IsSpace(*q))
+            return nullptr;
+        value = v;
+        return q;
+    }
+
+    // The common face record "3 a b c" on one line, with valid indices. Anything else
+    // (or any fault) leaves the position unchanged and returns false, for the general
+    // reader to handle and report.
+    bool AsciiTriangle()
+    {
+        const char* q = p;
+        while (q != end && IsBlank(*q))
+            ++q;
+        std::size_t lines = 0;
+        if (q != end && *q == '\n') {
+            ++lines;
+            while (++q != end && IsBlank(*q)) {
+            }
+        }
+        std::uint64_t n = 0;
+        q = Digits(q, n);
+        if (!q || n != 3)
+            return false;
+        std::uint64_t v[3];
+        for (std::uint64_t& index : v) {
+            while (q != end && IsBlank(*q))
+                ++q;
+            q = Digits(q, index);
+            if (!q || index >= vertexCount)
+                return false;
+        }
+        mesh.AddTriangle(static_cast<std::uint32_t>(v[0]), static_cast<std::uint32_t>(v[1]),
+                         static_cast<std::uint32_t>(v[2]));
+        p = q;
+        line += lines;
+        return true;
     }
 
     void ReadAscii()

@@ -189,7 +189,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(FormatCase{"obj.so", "WaveFront (*.obj)", "obj/spider.obj", "obj", true},
                     FormatCase{"raw.so", "RAW ASCII (*.raw)", "raw/WithTexture.raw", "raw", true},
                     FormatCase{"off.so", "OFF (*.off)", "off/inspired_mesh_quads_Smooth.off", "off",
-                               false}));
+                               false},
+                    FormatCase{"stl.so", "STL (*.stl)", "stl/Wuson.stl", "stl", false},
+                    FormatCase{"ply.so", "PLY (*.ply)", "ply/suzanne.ply", "ply", false}));
 
 } // namespace
 } // namespace polyvant::formats::test

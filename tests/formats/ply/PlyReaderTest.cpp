@@ -257,18 +257,6 @@ TEST_F(PlyReaderTest, PolygonsAreTriangulatedAndShortFacesSkippedWithAWarning)
     EXPECT_EQ(host.Texts(PV_WARNING)[0], "m.ply: 1 faces with fewer than 3 corners skipped");
 }
 
-TEST_F(PlyReaderTest, BareTextInTheHeaderIsIgnoredWithAWarning)
-{
-    std::string text = kAsciiSquare;
-    text.insert(4, "Created by some exporter\n");
-    Meshes meshes = ReadOk(text);
-    ASSERT_EQ(meshes.size(), 1u);
-    EXPECT_EQ(meshes[0]->faceCount, 2u);
-    ASSERT_EQ(host.Texts(PV_WARNING).size(), 1u);
-    EXPECT_EQ(host.Texts(PV_WARNING)[0],
-              "m.ply: line 2: unknown header line ignored ('Created by some exporter')");
-}
-
 TEST_F(PlyReaderTest, PointCloudsAndFacesWithoutIndicesGiveVerticesOnly)
 {
     Meshes cloud = ReadOk("ply\nformat ascii 1.0\nelement vertex 2\nproperty double x\n"
