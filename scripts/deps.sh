@@ -24,3 +24,6 @@ POLYVANT_RUN_PACKAGES=(libgl1-mesa-dri qt6-qpa-plugins)
 POLYVANT_TEST_PACKAGES=(
     libgtest-dev libgmock-dev googletest xvfb xauth libgl1-mesa-dri qt6-qpa-plugins
 )
+# What the benchmarks need (cmake -DPOLYVANT_BUILD_BENCH=ON); OpenMesh is only the peer
+# the topology benchmark compares against.
+POLYVANT_BENCH_PACKAGES=(libbenchmark-dev libopenmesh-dev)
