@@ -110,6 +110,48 @@ public:
         throw FormatError(LineMessage(path, line, what));
     }
 
+    // The common shapes, "x y z" and "3 a b c" alone on the next line, read without
+    // the general value walk; false (nothing consumed) for anything else, which the
+    // general walk then reads or reports.
+    bool FastVertex(double* xyz)
+    {
+        const char* q = p;
+        const bool newline = q != end && *q == '\n';
+        q += newline;
+        for (int k = 0; k < 3; ++k) {
+            while (q != end && *q == ' ')
+                ++q;
+            NumberError error;
+            q = ParseCoordinate(q, end, xyz[k], error);
+            if (!q || (q != end && *q != ' ' && *q != '\n' && *q != '\r'))
+                return false;
+        }
+        return Commit(q, newline);
+    }
+
+    bool FastTriangle(std::uint64_t vertexCount, std::uint32_t* corners)
+    {
+        const char* q = p;
+        const bool newline = q != end && *q == '\n';
+        q += newline;
+        std::int64_t v[4];
+        for (std::int64_t& value : v) {
+            while (q != end && *q == ' ')
+                ++q;
+            q = ParseInteger(q, end, value);
+            if (!q || (q != end && *q != ' ' && *q != '\n' && *q != '\r'))
+                return false;
+        }
+        if (v[0] != 3)
+            return false;
+        for (int k = 0; k < 3; ++k) {
+            if (v[k + 1] < 0 || static_cast<std::uint64_t>(v[k + 1]) >= vertexCount)
+                return false;
+            corners[k] = static_cast<std::uint32_t>(v[k + 1]);
+        }
+        return Commit(q, newline);
+    }
+
     std::uint64_t Remaining() const { return static_cast<std::uint64_t>(end - p); }
     std::uint64_t Offset() const { return static_cast<std::uint64_t>(p - start); }
     std::size_t Line() const { return line; }
@@ -118,6 +160,17 @@ public:
         while (p != end && IsBlank(*p))
             ++p;
         return p == end || *p == '\n' || *p == '#';
+    }
+
+    bool Commit(const char* q, bool newline)
+    {
+        while (q != end && (*q == ' ' || *q == '\r'))
+            ++q;
+        if (q != end && *q != '\n')
+            return false;
+        p = q;
+        line += newline;
+        return true;
     }
 
     const char* start;
@@ -181,13 +234,18 @@ void ReadOff(const char* data, std::size_t size, const std::string& path,
     MeshBuilder builder(baseName);
     builder.Reserve(vertexCount, faceCount);
     for (std::uint64_t i = 0; i < vertexCount; ++i) {
+        if (progress && (i & 0xFFFF) == 0)
+            progress->Update(s.Offset());
+        double xyz[3];
+        if (s.FastVertex(xyz)) {
+            builder.AddVertex(xyz[0], xyz[1], xyz[2]);
+            continue;
+        }
         const double x = s.Coordinate("a vertex coordinate");
         const double y = s.Coordinate("a vertex coordinate");
         const double z = s.Coordinate("a vertex coordinate");
         builder.AddVertex(x, y, z);
         s.SkipLine(); // colour, normal or texture coordinates
-        if (progress && (i & 0xFFFF) == 0)
-            progress->Update(s.Offset());
     }
 
     std::vector<std::uint32_t> corners;
@@ -198,6 +256,11 @@ void ReadOff(const char* data, std::size_t size, const std::string& path,
     for (; facesRead < faceCount; ++facesRead) {
         if (progress && (facesRead & 0xFFFF) == 0)
             progress->Update(s.Offset());
+        std::uint32_t triangle[3];
+        if (s.FastTriangle(vertexCount, triangle)) {
+            builder.AddTriangle(triangle[0], triangle[1], triangle[2]);
+            continue;
+        }
         std::uint64_t n = 0;
         if (!s.NextValue()) {
             truncated = "the file ends after " + std::to_string(facesRead) + " of " +

@@ -1,7 +1,10 @@
 #include "common/TextScan.h"
 
+#include <charconv>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <memory>
+#include <random>
 #include <string>
 
 #include "common/TextWriter.h"
@@ -71,6 +74,34 @@ TEST(ParseInteger, RefusesOverflowAndJunk)
     EXPECT_EQ(ParseInteger(over.data(), over.data() + over.size(), v), nullptr);
     const std::string junk = "/5";
     EXPECT_EQ(ParseInteger(junk.data(), junk.data() + junk.size(), v), nullptr);
+}
+
+// The eight-at-a-time path against std::from_chars: every length, sign, terminator and
+// position near the end of an exact-size buffer.
+TEST(ParseInteger, AgreesWithFromCharsForEveryLengthAndTerminator)
+{
+    std::mt19937_64 random(3);
+    const std::string terminators[] = {"", " ", "\n", "/", "x", ".", "#", ":", "\x7f", "\xff"};
+    for (int digits = 1; digits <= 19; ++digits)
+        for (const std::string& tail : terminators)
+            for (int trial = 0; trial < 20; ++trial) {
+                std::string text = trial % 3 == 0 ? "-" : "";
+                for (int d = 0; d < digits; ++d)
+                    text += static_cast<char>('0' + random() % 10);
+                text += tail + std::string(trial % 9, '7');
+                std::unique_ptr<char[]> copy(new char[text.size()]);
+                std::memcpy(copy.get(), text.data(), text.size());
+                const char* end = copy.get() + text.size();
+                std::int64_t expected = 0, got = 0;
+                const auto ref = std::from_chars(copy.get(), end, expected);
+                const char* ours = ParseInteger(copy.get(), end, got);
+                if (ref.ec != std::errc()) {
+                    EXPECT_EQ(ours, nullptr) << text;
+                    continue;
+                }
+                ASSERT_EQ(ours, ref.ptr) << text;
+                EXPECT_EQ(got, expected) << text;
+            }
 }
 
 TEST(LineCursor, SplitsLfCrlfAndAMissingFinalNewline)
