@@ -234,6 +234,19 @@ TEST_F(ObjReaderTest, RefusesBinaryDataAndWarnsAboutCommandsItDoesNotRun)
     EXPECT_NE(host.AllText().find("line 7: \"call\""), std::string::npos) << host.AllText();
 }
 
+TEST_F(ObjReaderTest, StopsWhenTheUserCancelsThroughProgress)
+{
+    std::string text;
+    while (text.size() < (9u << 20))
+        text += "v 0.125 0.25 0.5\nf 1 1 1\n";
+    host.cancelAfterProgressCalls = 1;
+    ProgressMeter progress("reading", text.size());
+    Meshes meshes;
+    EXPECT_THROW(ReadObj(text.data(), text.size(), "m.obj", "m", meshes, &progress), Cancelled);
+    EXPECT_EQ(host.progressCalls, 2);
+    EXPECT_TRUE(meshes.empty());
+}
+
 TEST_F(ObjReaderTest, AFileWithoutFacesGivesNoMeshAndAWarning)
 {
     Meshes meshes = ReadOk("# nothing\nv 1 2 3\n");
