@@ -3,8 +3,10 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <QCoreApplication>
 #include <QMouseEvent>
 #include <QOpenGLContext>
+#include <QSurfaceFormat>
 #include <QWheelEvent>
 
 #include "NavigationCursors.h"
@@ -18,11 +20,35 @@ constexpr int kModCtrl = 2;
 constexpr int kModAlt = 4;
 constexpr int kWheelStep = 120;
 
+// The panes need a compatibility context and one share group; both must be settled
+// before the application object exists, so linking the panes settles them.
+const bool kOpenGLConfigured = (ConfigureOpenGLDefaults(), true);
+
 } // namespace
+
+bool ConfigureOpenGLDefaults() noexcept
+{
+    if (QCoreApplication::instance()) {
+        return false;
+    }
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setVersion(2, 1);
+    format.setRedBufferSize(8);
+    format.setGreenBufferSize(8);
+    format.setBlueBufferSize(8);
+    format.setDepthBufferSize(24);
+    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    QSurfaceFormat::setDefaultFormat(format);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    return true;
+}
 
 GLViewWnd::GLViewWnd(int kind, const GLSceneInput* scene, QWidget* parent)
     : QOpenGLWidget(parent), m_scene(scene), m_kind(kind), m_camera(kind)
 {
+    (void)kOpenGLConfigured;
     for (int i = 0; i < kMaxLights; ++i) {
         m_lightListIds[i] = int(kListFirstLight) + i;
     }

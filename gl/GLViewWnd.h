@@ -15,6 +15,12 @@
 
 namespace polyvant {
 
+// The default surface format (compatibility profile, RGB 8-8-8, 24-bit depth, double
+// buffered) and shared contexts for every top-level window. Runs by itself before main()
+// in any program that links the panes; false (and nothing done) once a
+// QCoreApplication exists.
+bool ConfigureOpenGLDefaults() noexcept;
+
 class GLViewWnd : public QOpenGLWidget {
     Q_OBJECT
 public:

@@ -92,6 +92,29 @@ void CMyPolyvantView::SetModes(const polyvant::ViewModes& modes)
     m_modes = modes;
 }
 
+void CMyPolyvantView::ApplyViewOptions(const polyvant::ViewModes& modes)
+{
+    const bool titlesChanged = modes.titles != m_modes.titles;
+    for (int i = 0; i < 4; ++i) {
+        m_modes.modes[i][0] = modes.modes[i][0];
+        m_modes.modes[i][1] = modes.modes[i][1];
+    }
+    if (m_panesCreated) {
+        for (int index : {kTop, kSide, kFront, kUser}) {
+            m_panes[index]->SetRenderModes(m_modes.modes[index][0], m_modes.modes[index][1]);
+        }
+        if (!titlesChanged) {
+            for (int index : {kTop, kFront, kSide, kUser}) {
+                m_panes[index]->Redraw();
+            }
+        } else {
+            m_modes.titles = modes.titles;
+            ApplyTitleStyle();
+        }
+    }
+    m_modes.titles = modes.titles;
+}
+
 void CMyPolyvantView::StoreSettings()
 {
     m_host.WriteModes(m_modes);

@@ -51,6 +51,9 @@ public:
     // Modes and titles as the View Options dialog edits them.
     polyvant::ViewModes Modes() const { return m_modes; }
     void SetModes(const polyvant::ViewModes& modes);
+    // The View Options dialog closed with OK: the pairs go to the panes, which repaint;
+    // a changed titles switch restyles the pane frames instead.
+    void ApplyViewOptions(const polyvant::ViewModes& modes);
 
     bool PanesCreated() const noexcept { return m_panesCreated; }
     bool IsBuilding() const noexcept { return m_building; }

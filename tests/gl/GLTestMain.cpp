@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QSurfaceFormat>
 
+#include "GLViewWnd.h"
+
 // Mesa, the X libraries and fontconfig keep allocations until exit by design.
 extern "C" const char* __lsan_default_suppressions()
 {
@@ -29,17 +31,11 @@ int main(int argc, char** argv)
     // Keep Mesa's driver loaded to the end, so that the leak report can name (and the
     // suppressions above match) what it keeps.
     dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
-    QSurfaceFormat format;
-    format.setRenderableType(QSurfaceFormat::OpenGL);
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setVersion(2, 1);
-    format.setRedBufferSize(8);
-    format.setGreenBufferSize(8);
-    format.setBlueBufferSize(8);
-    format.setDepthBufferSize(24);
-    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
-    QSurfaceFormat::setDefaultFormat(format);
-    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The panes set the surface format before main(); the tests check it holds.
+    if (QSurfaceFormat::defaultFormat().profile() != QSurfaceFormat::CompatibilityProfile ||
+        !QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts)) {
+        return 2;
+    }
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

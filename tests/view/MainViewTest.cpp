@@ -1,5 +1,6 @@
 // The main view on a host of the test's own: builds, layout, maximising, keys, settings.
 #include <GL/gl.h>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -187,6 +188,28 @@ TEST_F(MainViewTest, KeysActOnlyOnThePaneUnderTheCursorAndModesReachTheSettings)
     }
 }
 
+TEST_F(MainViewTest, ViewOptionsSetEveryPanesModesAndRestyleOnlyOnATitleChange)
+{
+    AddCube();
+    view->BuildViews();
+    ViewModes modes = view->Modes();
+    modes.modes[1][0] = kModePoint;
+    modes.modes[3][1] = kModeBox;
+    view->ApplyViewOptions(modes);
+    EXPECT_EQ(view->Pane(1)->Mode(), kModePoint);
+    EXPECT_EQ(view->Pane(3)->FastMode(), kModeBox);
+    EXPECT_FALSE(view->PaneWindow(0)->windowFlags() & Qt::FramelessWindowHint);
+    modes.titles = 0;
+    view->ApplyViewOptions(modes);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(view->PaneWindow(i)->windowFlags() & Qt::FramelessWindowHint);
+        EXPECT_TRUE(view->PaneWindow(i)->isVisible());
+    }
+    view->StoreSettings();
+    EXPECT_EQ(host.modes.titles, 0);
+    EXPECT_EQ(host.modes.modes[1][0], kModePoint);
+}
+
 TEST_F(MainViewTest, LightChangesReachOnlyTheUserPane)
 {
     AddCube();
@@ -206,6 +229,41 @@ TEST_F(MainViewTest, RepeatedBuildsLeaveNoPanesBehind)
     }
     EXPECT_EQ(view->subWindowList().size(), 4);
     EXPECT_EQ(host.bounds, 5);
+}
+
+TEST_F(MainViewTest, MainWindowScreenshotShowsTheModelInAllFourPanes)
+{
+    // A bumpy ball beside a cube, saved as build artefact main_window.png.
+    std::vector<double> p;
+    const int rings = 40, segments = 64;
+    for (int i = 0; i <= rings; ++i) {
+        for (int j = 0; j < segments; ++j) {
+            const double v = M_PI * i / rings, u = 2 * M_PI * j / segments;
+            const double r = 1.0 + 0.12 * std::sin(6 * u) * std::sin(4 * v);
+            p.insert(p.end(), {r * std::sin(v) * std::cos(u), r * std::sin(v) * std::sin(u),
+                               r * std::cos(v)});
+        }
+    }
+    std::vector<std::uint32_t> t;
+    for (int i = 0; i < rings; ++i) {
+        for (int j = 0; j < segments; ++j) {
+            const std::uint32_t a = i * segments + j, b = i * segments + (j + 1) % segments;
+            t.insert(t.end(), {a, a + segments, b + segments, a, b + segments, b});
+        }
+    }
+    host.scene.Add(test::MakeMesh(p, t));
+    const double c[3] = {1.8, 0.5, -0.4};
+    host.scene.Add(test::MakeCube(c, 0.5));
+    host.scene.Input().colourRow = [](int entry) { return entry == 0 ? 57 : 5; };
+    view->BuildViews();
+    QApplication::processEvents();
+    const QImage shot = window.grab().toImage();
+    const std::string path = test::SaveArtifact(shot, "main_window");
+    for (int i = 0; i < 4; ++i) {
+        const QRect r = view->PaneWindow(i)->geometry();
+        const QImage pane = shot.copy(r.adjusted(8, 30, -8, -8));
+        EXPECT_GT(test::CountLit(pane), pane.width() * pane.height() / 20) << path;
+    }
 }
 
 } // namespace
