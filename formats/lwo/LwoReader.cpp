@@ -56,6 +56,24 @@ struct Layer {
     bool tagsApply = false;    // whether PTAG may refer to the latest POLS chunk
 };
 
+// A VX index at p bounded by end (2 bytes, or 4 with a leading 0xFF and 24 bits that
+// count); false when it does not fit. Hot: one call per polygon corner.
+inline bool VX(const unsigned char* data, std::size_t& p, std::size_t end, std::uint32_t& out)
+{
+    if (end - p < 2)
+        return false;
+    if (data[p] != 0xFF) {
+        out = U16(data + p);
+        p += 2;
+        return true;
+    }
+    if (end - p < 4)
+        return false;
+    out = U32(data + p) & 0x00FFFFFF;
+    p += 4;
+    return true;
+}
+
 // Lightwave's front faces run clockwise in its left-handed frame, which in the file's
 // numbers means (p1 - p0) x (p2 - p0) points out of the face. Exchanging Y and Z mirrors
 // that cross product, so the corners are reversed to keep it pointing out.
@@ -91,8 +109,6 @@ private:
     bool NewLayer(std::size_t offset, std::size_t body, std::size_t end);
     // An S0 string at p (NUL-terminated, padded to even length) bounded by end.
     bool S0(std::size_t& p, std::size_t end, std::string& out) const;
-    // A VX index at p bounded by end; false when it does not fit.
-    bool VX(std::size_t& p, std::size_t end, std::uint32_t& out) const;
     bool Ask(std::size_t at);
     Layer& Current();
     void Finish();
@@ -135,22 +151,6 @@ bool Reader::S0(std::size_t& p, std::size_t end, std::string& out) const
     p += n + 1;
     if ((n + 1) % 2 && p < end)
         ++p;
-    return true;
-}
-
-bool Reader::VX(std::size_t& p, std::size_t end, std::uint32_t& out) const
-{
-    if (end - p < 2)
-        return false;
-    if (data[p] != 0xFF) {
-        out = U16(data + p);
-        p += 2;
-        return true;
-    }
-    if (end - p < 4)
-        return false;
-    out = U32(data + p) & 0x00FFFFFF;
-    p += 4;
     return true;
 }
 
@@ -257,15 +257,19 @@ bool Reader::Points(std::size_t offset, std::size_t body, std::size_t end)
     Layer& layer = Current();
     layer.pointBase = layer.points.size() / 3;
     const std::size_t n = (end - body) / 12;
-    layer.points.reserve(layer.points.size() + 3 * n);
-    for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t first = layer.points.size();
+    layer.points.resize(first + 3 * n);
+    float* out = layer.points.data() + first;
+    for (std::size_t i = 0; i < n; ++i, out += 3) {
         const unsigned char* v = data + body + 12 * i;
-        const float x = F32(v), y = F32(v + 4), z = F32(v + 8);
-        for (float c : {x, y, z})
-            if (!std::isfinite(c) || std::fabs(c) > kMaxCoordinate)
-                return Fail(body + 12 * i, Where(offset) + ": point " + std::to_string(i) +
-                                               " has a non-finite or huge coordinate");
-        layer.points.insert(layer.points.end(), {x, z, y});
+        out[0] = F32(v);
+        out[1] = F32(v + 8);
+        out[2] = F32(v + 4);
+        // |c| <= limit is false for NaN too.
+        if (!(std::fabs(out[0]) <= kMaxCoordinate && std::fabs(out[1]) <= kMaxCoordinate &&
+              std::fabs(out[2]) <= kMaxCoordinate))
+            return Fail(body + 12 * i, Where(offset) + ": point " + std::to_string(i) +
+                                           " has a non-finite or huge coordinate");
     }
     return true;
 }
@@ -299,7 +303,7 @@ bool Reader::Polygons2(std::size_t offset, std::size_t body, std::size_t end)
         bool inside = true;
         for (unsigned k = 0; k < n; ++k) {
             std::uint32_t index;
-            if (!VX(p, end, index))
+            if (!VX(data, p, end, index))
                 return Fail(start, Where(offset) + ": polygon " + std::to_string(polygons) +
                                        " runs past the end of the chunk");
             const std::size_t global = layer.pointBase + index;
@@ -382,7 +386,7 @@ bool Reader::Tags(std::size_t offset, std::size_t body, std::size_t end)
     std::size_t p = body + 4;
     while (p < end) {
         std::uint32_t polygon;
-        if (!VX(p, end, polygon) || end - p < 2)
+        if (!VX(data, p, end, polygon) || end - p < 2)
             return Fail(p, Where(offset) + ": a polygon tag runs past the end of the chunk");
         const std::uint32_t tag = U16(data + p);
         p += 2;
