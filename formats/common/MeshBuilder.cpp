@@ -127,14 +127,14 @@ void MeshBuilder::AddPolygon(const std::uint32_t* corners, std::size_t n, std::u
         AddTriangle(scratch[3 * t], scratch[3 * t + 1], scratch[3 * t + 2], word3);
 }
 
-void MeshBuilder::Adopt(double* vertices, std::size_t vertices_, std::uint32_t* faces,
-                        std::size_t faces_) noexcept
+void MeshBuilder::Adopt(double* vertices, std::size_t vertexTotal, std::uint32_t* faces,
+                        std::size_t faceTotal) noexcept
 {
     Clear();
     vertexData = vertices;
-    vertexCount = vertexCapacity = vertices_;
+    vertexCount = vertexCapacity = vertexTotal;
     faceData = faces;
-    faceCount = faceCapacity = faces_;
+    faceCount = faceCapacity = faceTotal;
 }
 
 Mesh3d* MeshBuilder::Finish()

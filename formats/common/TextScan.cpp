@@ -1,9 +1,5 @@
 #include "common/TextScan.h"
 
-#include <charconv>
-#include <cmath>
-#include <fast_float/fast_float.h>
-
 namespace polyvant::formats {
 
 std::string LineMessage(std::string_view file, std::size_t line, std::string_view what)
