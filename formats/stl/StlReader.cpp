@@ -141,6 +141,9 @@ void ReadBinary(const char* data, std::size_t size, std::string_view path,
         mesh->AddTriangle(a, b, c);
         if (t + kAhead < count)
             lookAhead(t + kAhead);
+        if (t + kAhead / 2 < count)
+            for (int k = 0; k < 3; ++k)
+                welder.PrefetchVertex(hashes[(t + kAhead / 2) % kAhead][k]);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "stl/StlWriter.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -146,7 +147,11 @@ void WriteStlAscii(const std::vector<const Mesh3d*>& meshes, AtomicFileWriter& o
             Normal(c[0], c[1], c[2], n);
             text.Put("  facet normal ");
             for (int k = 0; k < 3; ++k) {
-                text.PutDouble(n[k]);
+                // Readers recompute normals; float precision keeps the line short.
+                char number[32];
+                const auto r =
+                    std::to_chars(number, number + sizeof(number), static_cast<float>(n[k]) + 0.0f);
+                text.Put(std::string_view(number, static_cast<std::size_t>(r.ptr - number)));
                 text.Put(k < 2 ? ' ' : '\n');
             }
             text.Put("    outer loop\n");

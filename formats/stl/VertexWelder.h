@@ -102,6 +102,15 @@ public:
         __builtin_prefetch(slots.Address(h & mask));
     }
 
+    // The second step, a little later: once the table slot has arrived, starts loading
+    // the vertex it names, which Add compares when the tags agree.
+    void PrefetchVertex(std::uint64_t h) noexcept
+    {
+        const std::uint64_t slot = slots[h & mask];
+        if (slot != 0 && (slot >> 32) == (h >> 32))
+            __builtin_prefetch(builder.Vertices() + 3 * ((slot & 0xFFFFFFFFu) - 1));
+    }
+
     std::uint32_t Add(double x, double y, double z) { return Add(x, y, z, HashOf(x, y, z)); }
 
     // `h` must be HashOf(x, y, z).

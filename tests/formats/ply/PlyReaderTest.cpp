@@ -255,6 +255,16 @@ TEST_F(PlyReaderTest, PolygonsAreTriangulatedAndShortFacesSkippedWithAWarning)
     EXPECT_EQ(meshes[0]->faceCount, 2u + 3u);
     ASSERT_EQ(host.Texts(PV_WARNING).size(), 1u);
     EXPECT_EQ(host.Texts(PV_WARNING)[0], "m.ply: 1 faces with fewer than 3 corners skipped");
+
+    // A face of 100 000 corners is split in bounded time.
+    std::string huge = kAsciiSquare;
+    huge.replace(huge.find("element face 2"), 14, "element face 3");
+    huge += "100000";
+    for (int i = 0; i < 100000; ++i)
+        huge += i % 4 == 0 ? " 0" : i % 4 == 1 ? " 1" : i % 4 == 2 ? " 2" : " 3";
+    meshes = ReadOk(huge + "\n");
+    ASSERT_EQ(meshes.size(), 1u);
+    EXPECT_EQ(meshes[0]->faceCount, 2u + 99998u);
 }
 
 TEST_F(PlyReaderTest, PointCloudsAndFacesWithoutIndicesGiveVerticesOnly)
