@@ -232,20 +232,14 @@ void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
 
 void CMainFrame::dropEvent(QDropEvent* event)
 {
-    if (OpenDroppedFiles(event->mimeData()))
-        event->acceptProposedAction();
-}
-
-bool CMainFrame::OpenDroppedFiles(const QMimeData* mime)
-{
-    const QString path = FirstLocalFile(mime);
+    const QString path = FirstLocalFile(event->mimeData());
     if (path.isEmpty())
-        return false;
+        return;
+    event->acceptProposedAction();
     // Only the first file of a drop is opened; it waits if a dialog is open.
     m_app.QueueOpen(path);
     raise();
     activateWindow();
-    return true;
 }
 
 void SetStatusText(const char* format, ...)
