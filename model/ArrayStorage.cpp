@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <sys/mman.h>
 
 #include <polyvant/CheckedAlloc.h>
 
@@ -15,6 +16,18 @@ std::uint32_t HashBytes(std::uint32_t seed, std::size_t n, const void* bytes,
     for (std::size_t i = 0; i < n; ++i)
         h = h * 31u + static_cast<std::uint32_t>(static_cast<std::int32_t>(b[i]));
     return h % m;
+}
+
+void AdviseHugePages(void* block, std::size_t bytes) noexcept
+{
+    constexpr std::uintptr_t kHugePage = std::uintptr_t(2) << 20;
+    if (!block || bytes < 2 * kHugePage)
+        return;
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (start + bytes) & ~(kHugePage - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 void* AllocateZeroed(std::size_t& count, std::size_t elementSize) noexcept

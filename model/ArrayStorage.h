@@ -57,6 +57,11 @@ void* GrowZeroed(void* data, std::size_t oldCount, std::size_t newCount,
 void* AllocateTable(std::size_t count, std::size_t hinted, std::size_t entrySize,
                     std::size_t& size) noexcept;
 
+// Asks for the whole 2 MiB pages inside a large block to be backed by huge pages. For the
+// vertex hash table: it is reached at random, and once it outgrows what the TLB covers in
+// 4 KiB pages, every lookup would add a page walk. Harmless where the kernel declines.
+void AdviseHugePages(void* block, std::size_t bytes) noexcept;
+
 // The next capacity after cap: twice as many, at most limit; 0 when cap already is the limit.
 inline std::size_t NextCapacity(std::size_t cap, std::size_t limit) noexcept
 {

@@ -140,23 +140,42 @@ private:
             m_mesh.ExtendBounds(p[k]);
         }
         std::uint32_t v[3];
+        bool fresh[3]; // made by this face, so in no list before it
         for (int k = 0; k < 3; ++k) {
+            const std::uint32_t before = m_vertices.Count();
             v[k] = Resolve(record[k], p[k], buckets[k]);
             if (v[k] == kNoIndex)
                 return false;
+            fresh[k] = v[k] == before;
         }
 
-        std::uint32_t f = FindFace(v);
+        std::uint32_t e[3];
+        bool anyNewEdge = false;
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t a = v[k];
+            const std::uint32_t b = v[(k + 1) % 3];
+            e[k] = kNoIndex;
+            for (int j = 0; j < k; ++j) { // an edge this face has made or found already
+                const std::uint32_t c = v[j], d = v[(j + 1) % 3];
+                if ((c == a && d == b) || (c == b && d == a))
+                    e[k] = e[j];
+            }
+            if (e[k] != kNoIndex)
+                continue;
+            const std::uint32_t before = m_edges.Count();
+            // No edge can join a vertex that had none.
+            e[k] = fresh[k] || fresh[(k + 1) % 3] ? AddNewEdge(a, b) : FindOrAddEdge(a, b);
+            if (e[k] == kNoIndex)
+                return false;
+            anyNewEdge = anyNewEdge || e[k] == before;
+        }
+
+        // A face that exists has all its edges already.
+        std::uint32_t f = anyNewEdge ? kNoIndex : FindFace(v);
         const bool newFace = f == kNoIndex;
         if (newFace) {
             f = m_faces.AppendNew(v[0], v[1], v[2]);
             if (f == kNoIndex)
-                return false;
-        }
-        std::uint32_t e[3];
-        for (int k = 0; k < 3; ++k) {
-            e[k] = FindOrAddEdge(v[k], v[(k + 1) % 3]);
-            if (e[k] == kNoIndex)
                 return false;
         }
         if (newFace) {
@@ -211,6 +230,11 @@ private:
             if ((w[0] == a && w[1] == b) || (w[0] == b && w[1] == a))
                 return e;
         }
+        return AddNewEdge(a, b);
+    }
+
+    std::uint32_t AddNewEdge(std::uint32_t a, std::uint32_t b) noexcept
+    {
         const std::uint32_t e = m_edges.AppendNew(a, b);
         if (e == kNoIndex || !m_vertices.PushVertexEdge(e, a) ||
             (b != a && !m_vertices.PushVertexEdge(e, b)))

@@ -52,6 +52,7 @@ VertexArray::VertexArray(std::uint32_t capacityHint, const ArrayLimits& limits) 
     m_capacity = capacity;
     m_bucketCount = VertexBucketCount(capacityHint);
     m_buckets = static_cast<std::uint32_t*>(CheckedCalloc(m_bucketCount, sizeof(std::uint32_t)));
+    AdviseHugePages(m_buckets, std::size_t(m_bucketCount) * sizeof(std::uint32_t));
     m_usable = true;
 }
 
