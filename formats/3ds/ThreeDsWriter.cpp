@@ -121,6 +121,13 @@ std::vector<Part> Split(const Mesh3d& mesh)
         }
         part->word3.push_back(f[3]);
     }
+    // Vertices without faces (a point cloud) still go out, in runs that fit.
+    if (parts.empty())
+        for (std::uint32_t v = 0; v < mesh.vertexCount; ++v) {
+            if (v % kMaxElements == 0)
+                parts.emplace_back();
+            parts.back().vertices.push_back(v);
+        }
     return parts;
 }
 

@@ -104,6 +104,16 @@ TEST(ThreeDsWriterTest, SplitsBigMeshesIntoNumberedPartsWithinSixteenBits)
                                  "'big_landscape' -> 'big_land_1' ... 'big_land_3' (3 parts)"});
 }
 
+TEST(ThreeDsWriterTest, SplitsBigPointCloudsToo)
+{
+    const MeshPtr cloud = MakeMesh("cloud", std::vector<double>(3 * 70000, 1.5), {});
+    ThreeDsImage image;
+    const std::vector<MeshPtr> parts = WriteAndRead({cloud.get()}, image);
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0]->vertexCount + parts[1]->vertexCount, 70000u);
+    EXPECT_STREQ(parts[1]->name, "cloud_2");
+}
+
 TEST(ThreeDsWriterTest, CutsLongNamesToTenCharactersAndListsOnlyThose)
 {
     const MeshPtr a = Grid("exactly_10", 1), b = Grid("much_longer_name", 1), c = Grid("", 1);
