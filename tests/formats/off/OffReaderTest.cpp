@@ -1,5 +1,6 @@
 #include "off/OffReader.h"
 
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
@@ -136,6 +137,65 @@ TEST_F(OffReaderTest, KeepsTheFacesReadWhenTheFileEndsEarly)
     EXPECT_EQ(meshes[0]->faceCount, 1u);
     ASSERT_EQ(host.Texts(PV_WARNING).size(), 1u);
     EXPECT_NE(host.Texts(PV_WARNING)[0].find("ends within face 2 of 3"), std::string::npos);
+}
+
+// A plain grid big enough to be read on two threads.
+std::string PlainGrid(int n, const std::string& afterVertex = "", const std::string& lastFace = "")
+{
+    std::string vertices, faces;
+    int faceCount = 0;
+    char line[96];
+    for (int i = 0; i <= n; ++i)
+        for (int j = 0; j <= n; ++j) {
+            vertices.append(line, std::snprintf(line, sizeof line, "%.3f %.2f %d\n", i * 0.125,
+                                                j * 0.25, (i * j) % 7));
+            if (i * (n + 1) + j == n)
+                vertices += afterVertex;
+        }
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            const int a = i * (n + 1) + j;
+            faces.append(line, std::snprintf(line, sizeof line, "3 %d %d %d\n3 %d %d %d\n", a,
+                                             a + n + 1, a + 1, a + 1, a + n + 1, a + n + 2));
+            faceCount += 2;
+        }
+    return "OFF\n" + std::to_string((n + 1) * (n + 1)) + " " + std::to_string(faceCount + 1) +
+           " 0\n" + vertices + faces + (lastFace.empty() ? "3 0 1 2\n" : lastFace);
+}
+
+// Plain files are read on two threads; anything unusual goes to the one-thread reader.
+// Both must give the same mesh, and the fallback must still see late faults.
+TEST_F(OffReaderTest, TwoThreadAndOneThreadReadsAgree)
+{
+    Meshes plain = ReadOk(PlainGrid(300));
+    ASSERT_EQ(plain.size(), 1u);
+    EXPECT_EQ(plain[0]->faceCount, 2u * 300 * 300 + 1);
+    for (const auto& [afterVertex, lastFace] :
+         {std::pair<std::string, std::string>{"# a comment\n", ""},
+          {"", "3 0 1 2 0.5 0.5 0.5\n"},
+          {"\n", "3\n0 1\n2\n"}}) {
+        Meshes other = ReadOk(PlainGrid(300, afterVertex, lastFace));
+        ASSERT_EQ(other.size(), 1u);
+        test::ExpectSameMeshes({plain[0].get()}, {other[0].get()});
+    }
+    EXPECT_TRUE(host.messages.empty()) << host.AllText();
+
+    Meshes bad = ReadOk(PlainGrid(300, "", "3 0 1 999999\n"));
+    EXPECT_EQ(bad[0]->faceCount, 2u * 300 * 300);
+    EXPECT_EQ(host.Texts(PV_WARNING).size(), 1u);
+
+    Meshes nan;
+    EXPECT_NE(Read(PlainGrid(300, "1 nan 2\n"), nan).find("not finite"), std::string::npos);
+}
+
+TEST_F(OffReaderTest, CancellingATwoThreadReadStopsBothThreads)
+{
+    const std::string text = PlainGrid(300);
+    host.cancelAfterProgressCalls = 0;
+    ProgressMeter progress("reading", text.size(), 1);
+    Meshes meshes;
+    EXPECT_THROW(ReadOff(text.data(), text.size(), "m.off", "m", meshes, &progress), Cancelled);
+    EXPECT_TRUE(meshes.empty());
 }
 
 TEST_F(OffReaderTest, DamagedCopiesGiveErrorsOrValidMeshes)
