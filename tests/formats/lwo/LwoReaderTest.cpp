@@ -19,58 +19,31 @@ struct Sample {
     double min[3], max[3];
 };
 
+// clang-format off
 const Sample kSamples[] = {
     {"lwo/lwo2_ModoExport_vertNormals.lwo", 1, 266, 528, 1, {-2.15, -2.6, -2.1}, {2.15, 2.5, 2.1}},
     // PTCH cages only, no FACE chunk: read as polygons (Assimp agrees: 48 faces).
     {"lwo/lwo2_Subdivision.lwo", 1, 26, 48, 2, {-0.95, -1.15, 0.0}, {0.9, 0.65, 1.55}},
-    // 288 triangles, 1446 quads and one 24-gon: 288 + 2892 + 22. Assimp 5.2 reports 3180,
-    // 22 fewer: it loses the 24-gon, whose corners are all valid points of the layer.
-    {"lwo/lwo2_UglyVertexColors.lwo",
-     1,
-     1628,
-     3202,
-     4,
-     {-4.7, -2.5555, -4.6},
-     {12.45, 2.4935, 4.6}},
+    // 288 triangles, 1446 quads and one 24-gon: 288 + 2892 + 22. `assimp info` (5.2)
+    // reports 3180, 22 fewer; its untriangulated OBJ export has the same 1735 polygons
+    // as the file, so its triangulation loses the 24-gon, whose corners are all valid.
+    {"lwo/lwo2_UglyVertexColors.lwo", 1, 1628, 3202, 4, {-4.7, -2.5555, -4.6}, {12.45, 2.4935, 4.6}},
     {"lwo/lwo2_boxuv.lwo", 1, 24, 12, 1, {-0.5, -0.5, -0.5}, {0.5, 0.5, 0.5}},
     // One 66-corner polygon over 64 points (two corners repeat): 64 triangles.
-    {"lwo/lwo2_concave_polygon.lwo",
-     1,
-     64,
-     64,
-     1,
-     {-1.146, -3.0905, 1.6575},
-     {-1.146, -1.6055, 3.1425}},
+    {"lwo/lwo2_concave_polygon.lwo", 1, 64, 64, 1, {-1.146, -3.0905, 1.6575}, {-1.146, -1.6055, 3.1425}},
     {"lwo/lwo2_hierarchy.lwo", 4, 290, 564, 4, {-2.05, -1.95, -2.1}, {2.25, 1.65, 5.05}},
-    // One 18-corner non-planar polygon: 16 triangles over all 18 points. Assimp 5.2
-    // reports 11 faces and 13 vertices, its box ending at x = 2.2 where the file's points
+    // One 18-corner non-planar polygon: 16 triangles over all 18 points. `assimp info`
+    // reports 11 faces on 13 vertices, its box ending at x = 2.2 where the file's points
     // reach x = 4.65: its triangulation drops corners of this polygon.
     {"lwo/lwo2_nonplanar_polygon.lwo", 1, 18, 16, 2, {-4.85, -4.0, -3.8}, {4.65, 3.5, 2.7}},
     {"lwo/lwo2_sphere_with_gradient.lwo", 1, 266, 528, 2, {-2.15, -2.6, -2.1}, {2.15, 2.5, 2.1}},
     // Assimp 5.2 fails on every LWOB file here; the Python walk is the only reference.
-    {"lwo/lwob_ConcavePolygon.lwo",
-     1,
-     64,
-     64,
-     1,
-     {-1.146, -3.0905, 1.6575},
-     {-1.146, -1.6055, 3.1425}},
+    {"lwo/lwob_ConcavePolygon.lwo", 1, 64, 64, 1, {-1.146, -3.0905, 1.6575}, {-1.146, -1.6055, 3.1425}},
     {"lwo/lwob_bluewithcylindrictexz.lwo", 1, 8, 12, 1, {-1.2, -1.25, 0.0}, {1.2, 1.3, 2.35}},
-    {"lwo/lwob_sphere_with_mat_gloss_10pc.lwo",
-     1,
-     266,
-     528,
-     1,
-     {-2.15, -2.6, -2.1},
-     {2.15, 2.5, 2.1}},
-    {"lwo/lwob_sphere_with_mat_gloss_50pc.lwo",
-     1,
-     266,
-     528,
-     1,
-     {-2.15, -2.6, -2.1},
-     {2.15, 2.5, 2.1}},
+    {"lwo/lwob_sphere_with_mat_gloss_10pc.lwo", 1, 266, 528, 1, {-2.15, -2.6, -2.1}, {2.15, 2.5, 2.1}},
+    {"lwo/lwob_sphere_with_mat_gloss_50pc.lwo", 1, 266, 528, 1, {-2.15, -2.6, -2.1}, {2.15, 2.5, 2.1}},
 };
+// clang-format on
 
 class LwoSampleTest : public testing::TestWithParam<Sample> {};
 
