@@ -129,6 +129,10 @@ public:
             HostLink::Warning((std::string(path) + ": " + std::to_string(degenerate) +
                                " faces with fewer than 3 corners skipped")
                                   .c_str());
+        if (ownVertices) {
+            meshes.push_back(OwnMesh());
+            return;
+        }
         if (mesh.VertexCount() == 0)
             return; // nothing to show
         std::unique_ptr<Mesh3d> result(mesh.Finish());
@@ -253,8 +257,31 @@ private:
                     .c_str());
         if (deferredFaces)
             BinaryFaces(header.elements[faceElement], deferredFaces);
-        if (ownVertices)
-            mesh.Adopt(ownVertices.release(), vertexCount, ownFaces.release(), ownFaceCount);
+    }
+
+    // The mesh of the arrays read outside the builder, with the bounds found on the way
+    // (the builder would walk the vertices once more for them).
+    std::unique_ptr<Mesh3d> OwnMesh()
+    {
+        if (vertexCount > 0xFFFFFFFFu || ownFaceCount > 0xFFFFFFFFu)
+            throw FormatError(std::string(path) + ": more than 4294967295 vertices or faces");
+        auto result = std::make_unique<Mesh3d>(mesh.Name().c_str(), Mesh3d::kFlat);
+        result->vertexData = ownVertices.release();
+        result->vertexCount = static_cast<std::uint32_t>(vertexCount);
+        if (ownFaceCount) {
+            // Give back what polygons or skipped records left unused.
+            std::uint32_t* faces = ownFaces.release();
+            if (void* q = std::realloc(faces, 16 * ownFaceCount))
+                faces = static_cast<std::uint32_t*>(q);
+            result->faceData = faces;
+            result->faceCount = static_cast<std::uint32_t>(ownFaceCount);
+        }
+        for (int k = 0; k < 3; ++k) {
+            result->min[k] = low[k];
+            result->max[k] = high[k];
+        }
+        result->boundsEmpty = 0;
+        return result;
     }
 
     // The builder takes the vertices read into our own array, for a path that adds
@@ -306,8 +333,14 @@ private:
     const char* FloatVertices(const char* p, std::uint64_t count, std::size_t stride,
                               const std::size_t offset[3])
     {
-        ownVertices.reset(
-            static_cast<double*>(std::malloc(24 * std::max<std::uint64_t>(count, 1))));
+        if (count == 0)
+            return p; // no vertices, no mesh
+        ownVertices.reset(static_cast<double*>(std::malloc(24 * count)));
+        float lowF[3], highF[3];
+        for (int k = 0; k < 3; ++k) {
+            std::memcpy(&lowF[k], p + offset[k], 4);
+            highF[k] = lowF[k];
+        }
         double* out = ownVertices.get();
         if (!out)
             throw std::bad_alloc();
@@ -323,6 +356,8 @@ private:
                     std::memcpy(&f, p + offset[k], 4);
                     sane &= std::fabs(f) <= static_cast<float>(kMaxCoordinate);
                     out[3 * r + k] = f;
+                    lowF[k] = f < lowF[k] ? f : lowF[k];
+                    highF[k] = f > highF[k] ? f : highF[k];
                 }
             }
             if (!sane) {
@@ -334,6 +369,10 @@ private:
                             FailAt(q + offset[k], SaneText(f));
                     }
             }
+        }
+        for (int k = 0; k < 3; ++k) {
+            low[k] = lowF[k];
+            high[k] = highF[k];
         }
         return p;
     }
@@ -797,6 +836,7 @@ private:
     std::unique_ptr<double, FreeDeleter> ownVertices;
     std::unique_ptr<std::uint32_t, FreeDeleter> ownFaces;
     std::size_t ownFaceCount = 0;
+    double low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
     std::vector<std::uint32_t> polygon, triangles;
 
     // ASCII position
