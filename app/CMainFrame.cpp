@@ -18,7 +18,6 @@
 #include "HelpWindow.h"
 #include "Strings.h"
 #include "UiServices.h"
-#include "view/CMyPolyvantView.h"
 
 using namespace polyvant;
 
@@ -51,9 +50,10 @@ CMainFrame::~CMainFrame() = default;
 
 void CMainFrame::createView()
 {
-    // The view registers itself as the application's activeView.
-    auto* view = new CMyPolyvantView(this);
-    setCentralWidget(view);
+    // The main view is created here once it is part of the program:
+    //     auto* view = new CMyPolyvantView(this);
+    //     setCentralWidget(view);
+    // Until then the application's activeView stays null and builds are skipped.
 }
 
 QAction* CMainFrame::addCommand(int id, const char* text, const char* objectName,
@@ -232,14 +232,20 @@ void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
 
 void CMainFrame::dropEvent(QDropEvent* event)
 {
-    const QString path = FirstLocalFile(event->mimeData());
+    if (OpenDroppedFiles(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+bool CMainFrame::OpenDroppedFiles(const QMimeData* mime)
+{
+    const QString path = FirstLocalFile(mime);
     if (path.isEmpty())
-        return;
-    event->acceptProposedAction();
+        return false;
     // Only the first file of a drop is opened; it waits if a dialog is open.
     m_app.QueueOpen(path);
     raise();
     activateWindow();
+    return true;
 }
 
 void SetStatusText(const char* format, ...)

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 class QLabel;
+class QMimeData;
 class CMyPolyvantView;
 class CMyPolyvantApp;
 
@@ -53,6 +54,10 @@ public:
     // Writes "M:%d" / "F:%d" / "V:%d" into the pane of the indicator id, repainted at once.
     void SetCount(int indicatorId, int value);
     QString CountText(int indicatorId) const;
+
+    // Opens the first local file of a drop (queued until the loop is idle); false
+    // when the drop holds none.
+    bool OpenDroppedFiles(const QMimeData* mime);
 
     void ShowHelpIndex();
     void EnterContextHelp();

@@ -122,6 +122,16 @@ std::string DefaultPluginPath(const std::string& programPath)
 CMyPolyvantApp::CMyPolyvantApp(StartOptions options) : m_options(std::move(options))
 {
     g_app = this;
+    if (m_options.arguments.contains(QStringLiteral("--verbose")))
+        m_options.verbose = true;
+}
+
+void CMyPolyvantApp::Log(const QString& line) const
+{
+    if (!m_options.verbose)
+        return;
+    std::printf("polyvant: %s\n", line.toLocal8Bit().constData());
+    std::fflush(stdout);
 }
 
 CMyPolyvantApp::~CMyPolyvantApp()
@@ -213,15 +223,17 @@ bool CMyPolyvantApp::InitInstance()
             std::fprintf(stderr, "polyvant: plug-in %s skipped: %s\n", report.path.c_str(),
                          report.reason.c_str());
 
-    if (!BuildClassTables())
+    if (!BuildClassTables()) {
+        Log(QStringLiteral("ready"));
         return true;
+    }
 
     SetStatusText("%s", text::kPluginsLoaded);
     if (!m_commandLineFile.isEmpty()) {
         BusyScope busy;
-        OpenModelFile(m_commandLineFile.toStdString());
-        BuildViewsIfAny();
+        RunHandOff(m_commandLineFile);
     }
+    Log(QStringLiteral("ready"));
     return true;
 }
 
@@ -529,10 +541,20 @@ void CMyPolyvantApp::RunHandOff(const QString& path)
         m_frame->raise();
         m_frame->activateWindow();
     }
-    if (path.isEmpty())
+    if (path.isEmpty()) {
+        Log(QStringLiteral("raised"));
         return; // a later start without a file only brings this one to the front
-    if (OpenModelFile(path.toStdString()))
+    }
+    if (OpenModelFile(path.toStdString())) {
         BuildViewsIfAny();
+        Log(QStringLiteral("opened %1 M:%2 F:%3 V:%4")
+                .arg(path)
+                .arg(meshCount)
+                .arg(faceCount)
+                .arg(vertexCount));
+    } else {
+        Log(QStringLiteral("not opened %1").arg(path));
+    }
 }
 
 void CMyPolyvantApp::OnOptions()

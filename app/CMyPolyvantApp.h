@@ -31,6 +31,7 @@ public:
         std::string defaultPluginPath; // "" = plugin/ beside the program
         bool singleInstance = true;
         bool showWindow = true;
+        bool verbose = false; // "--verbose": one line on stdout per file opened
     };
 
     explicit CMyPolyvantApp(StartOptions options);
@@ -95,6 +96,7 @@ private:
     void BuildViewsIfAny();
     void StoreViewSettings();
     void InstallSignalHandlers();
+    void Log(const QString& line) const;
 
     StartOptions m_options;
     QString m_commandLineFile;

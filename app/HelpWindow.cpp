@@ -6,8 +6,15 @@
 
 #include "Strings.h"
 
+// The guide lives in the resources of a static library: register them before use.
+static void InitGuideResources()
+{
+    Q_INIT_RESOURCE(polyvant);
+}
+
 HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
 {
+    InitGuideResources();
     setObjectName(QStringLiteral("helpWindow"));
     setWindowTitle(QString::fromLatin1(polyvant::text::kHelpCaption));
     m_browser = new QTextBrowser(this);

@@ -59,9 +59,17 @@ Settings::Settings(const std::string& appKey, const std::string& defaultPluginPa
     LoadSettings();
 }
 
+Settings::Settings(const std::string& appKey, const std::string& defaultPluginPath, ReadOnlyTag)
+    : appKeyName(appKey), plugin_path(defaultPluginPath), m_readOnly(true)
+{
+    SetDefaultExtensions();
+    LoadSettings();
+}
+
 Settings::~Settings()
 {
-    SaveSettings();
+    if (!m_readOnly)
+        SaveSettings();
 }
 
 void Settings::SetDefaultExtensions()
@@ -136,6 +144,8 @@ void Settings::LoadFrom(SettingsStore& store)
 
 int Settings::SaveSettings()
 {
+    if (m_readOnly)
+        return 1;
     SettingsStore store(appKeyName);
     m_filePath = store.FilePath().toStdString();
     store.BeginWrite();

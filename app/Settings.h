@@ -17,6 +17,10 @@ public:
     // appKeyName: base name of the program file; defaultPluginPath: the plug-in
     // directory used when none is stored (ends with "/").
     Settings(const std::string& appKeyName, const std::string& defaultPluginPath);
+    // Reads the stored values like the constructor above but never writes them back:
+    // for the command-line tools, which share the viewer's extension table.
+    struct ReadOnlyTag {};
+    Settings(const std::string& appKeyName, const std::string& defaultPluginPath, ReadOnlyTag);
     ~Settings();
     Settings(const Settings&) = delete;
     Settings& operator=(const Settings&) = delete;
@@ -61,6 +65,7 @@ private:
     std::string m_filePath;
     std::string m_loadNotice;
     bool m_lastSaveOk = true;
+    bool m_readOnly = false;
 };
 
 // The base name of a program path ("/usr/bin/polyvant" gives "polyvant").

@@ -59,7 +59,6 @@ void SettingsStore::BeginRead()
 {
     m_settings.reset();
     m_notice.clear();
-    m_fileWasGood = false;
     const QFileInfo info(m_path);
     if (info.exists() || info.isSymLink()) {
         if (!info.isFile())
@@ -74,7 +73,6 @@ void SettingsStore::BeginRead()
         MoveAside(QStringLiteral("damaged"));
         m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
     }
-    m_fileWasGood = m_settings->status() == QSettings::NoError && QFileInfo(m_path).isFile();
 }
 
 void SettingsStore::DropAbandonedLock() const
@@ -94,8 +92,11 @@ void SettingsStore::DropAbandonedLock() const
 
 void SettingsStore::KeepBackup() const
 {
-    if (!m_fileWasGood || !QFileInfo(m_path).isFile())
+    const QFileInfo info(m_path);
+    if (!info.isFile() || info.size() > kMaxSettingsFileSize)
         return;
+    if (QSettings(m_path, QSettings::IniFormat).status() != QSettings::NoError)
+        return; // only a file that reads cleanly replaces the last good copy
     const QString bak = m_path + QStringLiteral(".bak");
     const QString tmp = bak + QStringLiteral(".tmp");
     QFile::remove(tmp);

@@ -58,7 +58,6 @@ private:
     QString m_path;
     QString m_notice;
     std::unique_ptr<QSettings> m_settings;
-    bool m_fileWasGood = false;
 };
 
 } // namespace polyvant

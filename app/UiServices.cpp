@@ -1,6 +1,6 @@
 #include "UiServices.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QThread>
@@ -96,7 +96,8 @@ bool IsBusy() noexcept
     // A modal dialog of anyone (Qt's own included) runs a nested event loop.
     const QThread* main =
         QCoreApplication::instance() ? QCoreApplication::instance()->thread() : nullptr;
-    return g_busyDepth > 0 || (main && main->loopLevel() > 1);
+    return g_busyDepth > 0 || (main && main->loopLevel() > 1) ||
+           QApplication::activeModalWidget() != nullptr;
 }
 
 } // namespace polyvant

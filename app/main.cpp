@@ -5,7 +5,6 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    Q_INIT_RESOURCE(polyvant);
     CMyPolyvantApp::StartOptions options;
     options.arguments = QApplication::arguments();
     CMyPolyvantApp app(std::move(options));
