@@ -1,0 +1,252 @@
+// The floor for the converter's figures: the least work a conversion can do on one
+// thread. Maps the input, parses with fast_float, writes in large blocks.
+//   convert_floor obj2stlb IN.obj OUT.stl   triangles (fans) to binary STL
+//   convert_floor stl2obj  IN.stl OUT.obj   binary STL to OBJ with welded vertices
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include <charconv>
+#include <fast_float/fast_float.h>
+
+namespace {
+
+struct Mapped {
+    const char* data = nullptr;
+    std::size_t size = 0;
+};
+
+Mapped Map(const char* path)
+{
+    const int fd = open(path, O_RDONLY);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        std::perror(path);
+        std::exit(1);
+    }
+    Mapped m;
+    m.size = std::size_t(st.st_size);
+    void* p = mmap(nullptr, m.size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    close(fd);
+    if (p == MAP_FAILED) {
+        std::perror("mmap");
+        std::exit(1);
+    }
+    m.data = static_cast<const char*>(p);
+    return m;
+}
+
+class Writer {
+public:
+    explicit Writer(const char* path) : fd(open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644))
+    {
+        if (fd < 0) {
+            std::perror(path);
+            std::exit(1);
+        }
+        buffer.reserve(kBlock + 256);
+    }
+    ~Writer()
+    {
+        Flush();
+        close(fd);
+    }
+    void Put(const void* bytes, std::size_t n)
+    {
+        const char* b = static_cast<const char*>(bytes);
+        buffer.insert(buffer.end(), b, b + n);
+        if (buffer.size() >= kBlock)
+            Flush();
+    }
+    char* Room(std::size_t n)
+    {
+        if (buffer.size() + n > buffer.capacity())
+            Flush();
+        const std::size_t at = buffer.size();
+        buffer.resize(at + n);
+        return buffer.data() + at;
+    }
+    void Shrink(std::size_t unused) { buffer.resize(buffer.size() - unused); }
+    void Flush()
+    {
+        if (!buffer.empty() && write(fd, buffer.data(), buffer.size()) != ssize_t(buffer.size()))
+            std::exit(1);
+        buffer.clear();
+    }
+
+private:
+    static constexpr std::size_t kBlock = 1 << 20;
+    int fd;
+    std::vector<char> buffer;
+};
+
+const char* SkipBlanks(const char* p, const char* end)
+{
+    while (p < end && (*p == ' ' || *p == '\t'))
+        ++p;
+    return p;
+}
+
+const char* NextLine(const char* p, const char* end)
+{
+    const void* nl = std::memchr(p, '\n', std::size_t(end - p));
+    return nl ? static_cast<const char*>(nl) + 1 : end;
+}
+
+int ObjToStl(const char* in, const char* out)
+{
+    const Mapped m = Map(in);
+    const char* p = m.data;
+    const char* end = m.data + m.size;
+    std::vector<float> v;
+    std::vector<std::uint32_t> tris;
+    while (p < end) {
+        const char* line = SkipBlanks(p, end);
+        const char* next = NextLine(line, end);
+        if (line + 1 < end && line[0] == 'v' && line[1] == ' ') {
+            const char* q = line + 2;
+            for (int k = 0; k < 3; ++k) {
+                q = SkipBlanks(q, next);
+                double value = 0;
+                q = fast_float::from_chars(q, next, value).ptr;
+                v.push_back(float(value));
+            }
+        } else if (line + 1 < end && line[0] == 'f' && line[1] == ' ') {
+            const char* q = line + 2;
+            std::uint32_t corner[64];
+            int n = 0;
+            for (;;) {
+                q = SkipBlanks(q, next);
+                long index = 0;
+                const auto r = std::from_chars(q, next, index);
+                if (r.ec != std::errc() || n == 64)
+                    break;
+                q = r.ptr;
+                while (q < next && *q != ' ' && *q != '\t' && *q != '\n' && *q != '\r')
+                    ++q;
+                corner[n++] = std::uint32_t(index < 0 ? long(v.size() / 3) + index : index - 1);
+            }
+            for (int k = 2; k < n; ++k) {
+                tris.push_back(corner[0]);
+                tris.push_back(corner[k - 1]);
+                tris.push_back(corner[k]);
+            }
+        }
+        p = next;
+    }
+    Writer w(out);
+    char header[80] = {};
+    w.Put(header, sizeof header);
+    const std::uint32_t count = std::uint32_t(tris.size() / 3);
+    w.Put(&count, 4);
+    for (std::size_t t = 0; t < tris.size(); t += 3) {
+        float r[12];
+        const float* a = &v[3 * std::size_t(tris[t])];
+        const float* b = &v[3 * std::size_t(tris[t + 1])];
+        const float* c = &v[3 * std::size_t(tris[t + 2])];
+        const float u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+        const float s[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+        float n[3] = {u[1] * s[2] - u[2] * s[1], u[2] * s[0] - u[0] * s[2],
+                      u[0] * s[1] - u[1] * s[0]};
+        const float len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        for (float& x : n)
+            x = len > 0 ? x / len : 0;
+        std::memcpy(r, n, 12);
+        std::memcpy(r + 3, a, 12);
+        std::memcpy(r + 6, b, 12);
+        std::memcpy(r + 9, c, 12);
+        char record[50] = {};
+        std::memcpy(record, r, 48);
+        w.Put(record, 50);
+    }
+    return 0;
+}
+
+int StlToObj(const char* in, const char* out)
+{
+    const Mapped m = Map(in);
+    if (m.size < 84)
+        return 1;
+    std::uint32_t count = 0;
+    std::memcpy(&count, m.data + 80, 4);
+    if (std::uint64_t(count) * 50 + 84 > m.size)
+        return 1;
+    // Open addressing over the 12 bytes of a position.
+    std::size_t buckets = 1;
+    while (buckets < std::size_t(count) * 2)
+        buckets <<= 1;
+    std::vector<std::uint32_t> table(buckets, 0);
+    std::vector<float> v;
+    v.reserve(std::size_t(count) * 2);
+    std::vector<std::uint32_t> faces(std::size_t(count) * 3);
+    for (std::uint32_t t = 0; t < count; ++t) {
+        const char* record = m.data + 84 + std::size_t(t) * 50;
+        for (int k = 0; k < 3; ++k) {
+            float p[3];
+            std::memcpy(p, record + 12 + 12 * k, 12);
+            std::uint32_t bits[3];
+            std::memcpy(bits, p, 12);
+            std::uint64_t h = (bits[0] * 0x9E3779B97F4A7C15ull) ^ (bits[1] * 0xC2B2AE3D27D4EB4Full) ^
+                              (bits[2] * 0x165667B19E3779F9ull);
+            h ^= h >> 29;
+            std::size_t slot = std::size_t(h) & (buckets - 1);
+            for (;;) {
+                const std::uint32_t entry = table[slot];
+                if (entry == 0) {
+                    v.insert(v.end(), p, p + 3);
+                    table[slot] = std::uint32_t(v.size() / 3);
+                    faces[3 * std::size_t(t) + std::size_t(k)] = table[slot];
+                    break;
+                }
+                if (std::memcmp(&v[3 * std::size_t(entry - 1)], p, 12) == 0) {
+                    faces[3 * std::size_t(t) + std::size_t(k)] = entry;
+                    break;
+                }
+                slot = (slot + 1) & (buckets - 1);
+            }
+        }
+    }
+    Writer w(out);
+    for (std::size_t i = 0; i < v.size(); i += 3) {
+        char* room = w.Room(64);
+        char* q = room;
+        *q++ = 'v';
+        for (int k = 0; k < 3; ++k) {
+            *q++ = ' ';
+            q = std::to_chars(q, room + 64, v[i + std::size_t(k)]).ptr;
+        }
+        *q++ = '\n';
+        w.Shrink(std::size_t(room + 64 - q));
+    }
+    for (std::size_t i = 0; i < faces.size(); i += 3) {
+        char* room = w.Room(40);
+        char* q = room;
+        *q++ = 'f';
+        for (int k = 0; k < 3; ++k) {
+            *q++ = ' ';
+            q = std::to_chars(q, room + 40, faces[i + std::size_t(k)]).ptr;
+        }
+        *q++ = '\n';
+        w.Shrink(std::size_t(room + 40 - q));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "obj2stlb") == 0)
+        return ObjToStl(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "stl2obj") == 0)
+        return StlToObj(argv[2], argv[3]);
+    std::fprintf(stderr, "usage: convert_floor obj2stlb|stl2obj IN OUT\n");
+    return 2;
+}

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# polyvant-convert beside assimp export and the floor program, in one run, on the meshes
+# of gen_mesh.py, plus a batch of 100 small files with -j 1 and -j 2. Build first:
+#   cmake -S . -B build-rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DPOLYVANT_BUILD_BENCH=ON
+#   cmake --build build-rel --target polyvant-convert convert_floor obj stl ply
+#   python3 ../shared/tools/gen_mesh.py --out /tmp/pvperf 1m 4m
+#   bench/tools/tools_bench.sh build-rel [/tmp/pvperf] [runs]
+# Each figure is the minimum wall time over the runs, with the peak resident memory of
+# that run (the largest of the process and its children, as /usr/bin/time reports it).
+set -euo pipefail
+build=${1:?build directory}
+data=${2:-/tmp/pvperf}
+runs=${3:-3}
+convert=$build/bin/polyvant-convert
+floor=$build/bench/convert_floor
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+best() {
+    local label=$1
+    shift
+    local best_wall=1e9 best_mem=0 line wall mem
+    for _ in $(seq "$runs"); do
+        line=$(/usr/bin/time -f "%e %M" "$@" 2>&1 >/dev/null | tail -1)
+        wall=${line% *}
+        mem=${line#* }
+        if awk -v a="$wall" -v b="$best_wall" 'BEGIN{exit !(a < b)}'; then
+            best_wall=$wall
+            best_mem=$mem
+        fi
+    done
+    printf "%-34s wall %7.2f s  peak %6d MiB\n" "$label" "$best_wall" $((best_mem / 1024))
+}
+
+for n in 1m 4m; do
+    obj=$data/torus_$n.obj stl=$data/torus_$n.stl ply=$data/torus_$n.ply
+    echo "== torus $n (obj $(($(stat -c %s "$obj") >> 20)) MiB, stl $(($(stat -c %s "$stl") >> 20)) MiB, ply $(($(stat -c %s "$ply") >> 20)) MiB)"
+    best "polyvant obj->stl binary" "$convert" -q --time-limit 0 "$obj" "$out/p.stl"
+    best "assimp   obj->stl binary" assimp export "$obj" "$out/a.stl" -fstlb
+    best "floor    obj->stl binary" "$floor" obj2stlb "$obj" "$out/f.stl"
+    best "polyvant obj->stl ascii" "$convert" -q --time-limit 0 --option format=ASCII "$obj" "$out/p.stl"
+    best "assimp   obj->stl ascii" assimp export "$obj" "$out/a.stl" -fstl
+    best "polyvant stl->obj" "$convert" -q --time-limit 0 "$stl" "$out/p.obj"
+    best "assimp   stl->obj" assimp export "$stl" "$out/a.obj" -fobj
+    best "floor    stl->obj" "$floor" stl2obj "$stl" "$out/f.obj"
+    best "polyvant ply->obj" "$convert" -q --time-limit 0 "$ply" "$out/p.obj"
+    best "assimp   ply->obj" assimp export "$ply" "$out/a.obj" -fobj
+done
+
+# 100 small files: the Wuson model as OBJ.
+mkdir -p "$out/small"
+for i in $(seq -w 1 100); do
+    cp "$(dirname "$0")/../../../shared/testdata/obj/WusonOBJ.obj" "$out/small/m$i.obj"
+done
+echo "== batch of 100 small OBJ files to binary STL"
+best "polyvant -j 1" "$convert" -q -j 1 --to stl -o "$out/small-out" "$out"/small/*.obj
+best "polyvant -j 2" "$convert" -q -j 2 --to stl -o "$out/small-out" "$out"/small/*.obj

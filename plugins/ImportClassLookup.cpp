@@ -1,0 +1,75 @@
+#include "ImportClassLookup.h"
+
+#include <algorithm>
+
+#include <polyvant/Plugin.h>
+
+#include "ClassPatterns.h"
+#include "ImportCheck.h"
+#include "PluginManager.h"
+
+namespace polyvant {
+namespace {
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) noexcept
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = char(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// A class's name as the host may use it: "" when the plug-in returned none or junk.
+std::string NameOf(ClassDescriptor* descriptor)
+{
+    return descriptor ? PluginText(descriptor->ClassName()).value_or(std::string()) : std::string();
+}
+
+} // namespace
+
+int FindClassByPattern(const PluginManager& manager, std::uint32_t superClassId,
+                       std::string_view path)
+{
+    const std::string extension = FileExtension(path);
+    if (extension.empty())
+        return -1;
+    for (int i = 0; i < manager.ClassCount(); ++i) {
+        ClassDescriptor* descriptor = manager.GetClass(i);
+        if (descriptor && descriptor->SuperClassID() == superClassId &&
+            ClassNameListsExtension(NameOf(descriptor), extension))
+            return i;
+    }
+    return -1;
+}
+
+int FindImportClass(const PluginManager& manager, const std::vector<std::string>& extensions,
+                    const std::vector<std::string>& extensionClasses, std::string_view path)
+{
+    const std::string extension = FileExtension(path);
+    if (extension.empty())
+        return -1;
+    const std::string dotted = "." + extension;
+    const std::size_t entries = std::min(extensions.size(), extensionClasses.size());
+    for (std::size_t e = 0; e < entries; ++e) {
+        if (!SameIgnoringCase(extensions[e], dotted))
+            continue;
+        for (int i = 0; i < manager.ClassCount(); ++i) {
+            ClassDescriptor* descriptor = manager.GetClass(i);
+            if (descriptor && descriptor->SuperClassID() == kImportSuperClassId &&
+                NameOf(descriptor) == extensionClasses[e])
+                return i;
+        }
+        break; // the entry's class is not loaded: try the classes' own patterns
+    }
+    return FindClassByPattern(manager, kImportSuperClassId, path);
+}
+
+} // namespace polyvant

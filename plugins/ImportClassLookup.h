@@ -1,0 +1,25 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace polyvant {
+
+class PluginManager;
+
+// The import class that opens a file by its extension, shared by the viewer and the
+// command-line tools so both choose alike. First the extension table: the first entry
+// whose extension (with its leading ".") equals the file's, ignoring ASCII case, names
+// the class, compared exactly. When there is no entry, or its class is not loaded, the
+// first import class whose ClassName lists "*.<ext>" opens it. The two tables run in
+// parallel. Returns the class's position in the manager's class list, or -1.
+int FindImportClass(const PluginManager& manager, const std::vector<std::string>& extensions,
+                    const std::vector<std::string>& extensionClasses, std::string_view path);
+
+// The first class of the given kind whose ClassName lists "*.<ext>" for the file's
+// extension, or -1.
+int FindClassByPattern(const PluginManager& manager, std::uint32_t superClassId,
+                       std::string_view path);
+
+} // namespace polyvant

@@ -1,0 +1,280 @@
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "ToolRunner.h"
+
+namespace polyvant::tooltest {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kFixturePlugins[] = POLYVANT_BINARY_DIR "/tests/tools-fixture-plugin";
+
+class ConvertTest : public ::testing::Test {
+protected:
+    // The user's own settings never reach a test.
+    Outcome Convert(const std::vector<std::string>& args)
+    {
+        return RunProgram(ConvertProgram(), args, dir.Path(),
+                          {"XDG_CONFIG_HOME=" + (dir / "config").string()});
+    }
+    Outcome Info(const std::vector<std::string>& args)
+    {
+        return RunProgram(InfoProgram(), args, dir.Path(),
+                          {"XDG_CONFIG_HOME=" + (dir / "config").string()});
+    }
+    // The face total polyvant-info reports for a file.
+    int Faces(const fs::path& file)
+    {
+        const Outcome info = Info({"--json", file.string()});
+        const QJsonObject first = QJsonDocument::fromJson(QByteArray::fromStdString(info.out))
+                                      .object()["files"]
+                                      .toArray()
+                                      .at(0)
+                                      .toObject();
+        int faces = 0;
+        for (const QJsonValue object : first["objects"].toArray())
+            faces += object.toObject()["faces"].toInt();
+        return faces;
+    }
+    std::vector<fs::path> Leftovers(const fs::path& where)
+    {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::directory_iterator(where)) {
+            if (entry.path().filename().string().find(".pvtmp-") != std::string::npos)
+                found.push_back(entry.path());
+        }
+        return found;
+    }
+
+    TempDir dir;
+};
+
+// The same model in every format with a sample, under names that do not collide.
+std::vector<std::string> LinkWusonSources(const TempDir& dir)
+{
+    const std::vector<std::pair<std::string, std::string>> samples = {
+        {"obj/WusonOBJ.obj", "from_obj.obj"}, {"raw/Wuson.raw", "from_raw.raw"},
+        {"stl/Wuson.stl", "from_stl.stl"},    {"ply/Wuson.ply", "from_ply.ply"},
+        {"off/Wuson.off", "from_off.off"},    {"dxf/wuson.dxf", "from_dxf.dxf"},
+    };
+    std::vector<std::string> names;
+    for (const auto& [sample, name] : samples) {
+        fs::create_symlink(Sample(sample), dir / name);
+        names.push_back(name);
+    }
+    return names;
+}
+
+class ConvertEveryFormat : public ConvertTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ConvertEveryFormat, ConvertsTheSameModelFromEveryFormatAndVerifiesIt)
+{
+    std::vector<std::string> args = {"--verify", "-j", "2", "--to", GetParam(), "-o", "out"};
+    for (const std::string& name : LinkWusonSources(dir))
+        args.push_back(name);
+    const Outcome outcome = Convert(args);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_NE(outcome.out.find("6 converted, 0 failed"), std::string::npos) << outcome.out;
+    for (const char* source : {"obj", "raw", "stl", "ply", "off", "dxf"}) {
+        const fs::path written = dir / "out" / (std::string("from_") + source + "." + GetParam());
+        ASSERT_TRUE(fs::is_regular_file(written)) << written;
+        EXPECT_EQ(Faces(written), 3732) << written;
+    }
+    EXPECT_TRUE(Leftovers(dir / "out").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(ToEveryExporter, ConvertEveryFormat,
+                         ::testing::Values("obj", "raw", "stl", "ply", "off", "3ds", "lwo", "dxf"));
+
+TEST_F(ConvertTest, VerifyReportsPositionsThatAFixedPointFormatMerges)
+{
+    // Imagine keeps coordinates in 16.16 fixed point: points of the model closer than
+    // 1/65536 become one.
+    Outcome outcome = Convert({"--verify", Sample("obj/WusonOBJ.obj"), "merged.iob"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("verify: distinct positions 2117 written, 2093 read back"),
+              std::string::npos)
+        << outcome.err;
+    EXPECT_FALSE(fs::exists(dir / "merged.iob"));
+
+    outcome = Convert({Sample("obj/WusonOBJ.obj"), "merged.iob"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(Faces(dir / "merged.iob"), 3732);
+}
+
+TEST_F(ConvertTest, ConvertsSamplesOfTheOtherFormatsWithVerification)
+{
+    fs::create_symlink(Sample("3ds/test1.3ds"), dir / "scene.3ds");
+    fs::create_symlink(Sample("lwo/lwo2_boxuv.lwo"), dir / "box.lwo");
+    for (const char* target : {"obj", "ply", "3ds", "lwo", "iob"}) {
+        const Outcome outcome = Convert({"--verify", "--to", target, "-o",
+                                         std::string("out_") + target, "scene.3ds", "box.lwo"});
+        EXPECT_EQ(outcome.status, 0) << target << "\n" << outcome.err;
+    }
+}
+
+TEST_F(ConvertTest, SingleConversionTakesTheExportClassFromTheOutputExtension)
+{
+    Outcome outcome = Convert({Sample("obj/WusonOBJ.obj"), "binary.stl"});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_NE(ReadFile(dir / "binary.stl").substr(0, 5), "solid");
+    EXPECT_EQ(fs::file_size(dir / "binary.stl"), 84u + 50u * 3732u);
+
+    outcome = Convert({"--option", "format=ASCII", Sample("obj/WusonOBJ.obj"), "ascii.stl"});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(ReadFile(dir / "ascii.stl").substr(0, 5), "solid");
+    EXPECT_EQ(Faces(dir / "ascii.stl"), 3732);
+}
+
+TEST_F(ConvertTest, BatchWithDamagedFilesConvertsTheGoodOnesAndKeepsOutputsOfTheBad)
+{
+    const std::string stl = ReadFile(Sample("stl/Wuson.stl"));
+    WriteFile(dir / "truncated.stl", stl.substr(0, stl.size() / 2));
+    WriteFile(dir / "bad_index.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 99\n");
+    WriteFile(dir / "empty.obj", "");
+    fs::create_symlink(Sample("obj/WusonOBJ.obj"), dir / "good1.obj");
+    fs::create_symlink(Sample("off/Wuson.off"), dir / "good2.off");
+    fs::create_directory(dir / "out");
+    WriteFile(dir / "out" / "truncated.ply", "an earlier output");
+
+    const Outcome outcome = Convert({"--to", "ply", "-o", "out", "-j", "2", "good1.obj",
+                                     "truncated.stl", "bad_index.obj", "empty.obj", "good2.off"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.out.find("2 converted, 3 failed"), std::string::npos) << outcome.out;
+    for (const char* bad : {"truncated.stl", "bad_index.obj", "empty.obj"})
+        EXPECT_NE(outcome.err.find(bad), std::string::npos) << outcome.err;
+    EXPECT_TRUE(fs::is_regular_file(dir / "out" / "good1.ply"));
+    EXPECT_TRUE(fs::is_regular_file(dir / "out" / "good2.ply"));
+    EXPECT_FALSE(fs::exists(dir / "out" / "bad_index.ply"));
+    EXPECT_FALSE(fs::exists(dir / "out" / "empty.ply"));
+    EXPECT_EQ(ReadFile(dir / "out" / "truncated.ply"), "an earlier output");
+    EXPECT_TRUE(Leftovers(dir / "out").empty());
+}
+
+TEST_F(ConvertTest, ImporterThatCrashesOrHangsCostsOnlyItsFile)
+{
+    const std::string triangle = "0 0 0  1 0 0  0 1 0\n";
+    WriteFile(dir / "a.good", triangle);
+    WriteFile(dir / "b.crash", triangle);
+    WriteFile(dir / "c.hang", triangle);
+    WriteFile(dir / "d.good", triangle);
+    const Outcome outcome =
+        Convert({"--plugin-dir", kFixturePlugins, "--time-limit", "2", "--to", "fx", "-o", "out",
+                 "-j", "2", "a.good", "b.crash", "c.hang", "d.good"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.out.find("2 converted, 2 failed"), std::string::npos) << outcome.out;
+    EXPECT_NE(outcome.err.find("b.crash: the conversion was ended by signal 6"), std::string::npos)
+        << outcome.err;
+    EXPECT_NE(outcome.err.find("c.hang: ended by the time limit of 2 s"), std::string::npos)
+        << outcome.err;
+    EXPECT_EQ(ReadFile(dir / "out" / "a.fx"), "1 objects\n");
+    EXPECT_EQ(ReadFile(dir / "out" / "d.fx"), "1 objects\n");
+    EXPECT_FALSE(fs::exists(dir / "out" / "b.fx"));
+    EXPECT_TRUE(Leftovers(dir / "out").empty());
+}
+
+TEST_F(ConvertTest, ImporterThatEatsMemoryIsStoppedByTheLimit)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address space limit is not applied in sanitizer builds";
+#endif
+    WriteFile(dir / "a.greedy", "");
+    const Outcome outcome =
+        Convert({"--plugin-dir", kFixturePlugins, "--memory-limit", "256", "a.greedy", "a.fx"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("out of memory"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("256 MiB"), std::string::npos) << outcome.err;
+}
+
+TEST_F(ConvertTest, ExistingOutputIsReplacedOnlyOnSuccessAndKeptWithNoClobber)
+{
+    WriteFile(dir / "kept.stl", "old");
+    Outcome outcome = Convert({"--no-clobber", Sample("obj/WusonOBJ.obj"), "kept.stl"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("--no-clobber"), std::string::npos) << outcome.err;
+    EXPECT_EQ(ReadFile(dir / "kept.stl"), "old");
+
+    WriteFile(dir / "broken.obj", "f 1 2 3\n");
+    outcome = Convert({"broken.obj", "kept.stl"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(ReadFile(dir / "kept.stl"), "old");
+
+    outcome = Convert({Sample("obj/WusonOBJ.obj"), "kept.stl"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(fs::file_size(dir / "kept.stl"), 84u + 50u * 3732u);
+}
+
+TEST_F(ConvertTest, BatchRefusesTwoInputsThatWouldWriteTheSameOutput)
+{
+    fs::create_symlink(Sample("obj/WusonOBJ.obj"), dir / "Wuson.obj");
+    const Outcome outcome =
+        Convert({"--to", "stl", "-o", "out", "Wuson.obj", Sample("off/Wuson.off")});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.out.find("1 converted, 1 failed"), std::string::npos) << outcome.out;
+    EXPECT_NE(outcome.err.find("is the output of Wuson.obj"), std::string::npos) << outcome.err;
+}
+
+TEST_F(ConvertTest, StoredExtensionTableIsUsedAndNeverWritten)
+{
+    const fs::path settings = dir / "config" / "Brellow Soft" / "polyvant.conf";
+    fs::create_directories(settings.parent_path());
+    const std::string stored = "[Settings]\nclear_flag=1\n\n[Settings%2Fextension]\n"
+                               ".mesh=WaveFront (*.obj)\n";
+    WriteFile(settings, stored);
+    const auto before = fs::last_write_time(settings);
+    fs::copy_file(Sample("obj/WusonOBJ.obj"), dir / "model.mesh");
+
+    const Outcome outcome = Convert({"model.mesh", "model.off"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(ReadFile(settings), stored);
+    EXPECT_EQ(fs::last_write_time(settings), before);
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(settings.parent_path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(ConvertTest, WithoutStoredSettingsTheDefaultTableOpensObjAsWavefrontAndCreatesNothing)
+{
+    const Outcome outcome = Convert({Sample("obj/WusonOBJ.obj"), "model.off"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_FALSE(fs::exists(dir / "config"));
+}
+
+TEST_F(ConvertTest, UsageErrorsEndWithStatusTwoAndWriteNothing)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {Sample("obj/WusonOBJ.obj")},
+        {"--to", "nosuchformat", Sample("obj/WusonOBJ.obj"), "x.stl"},
+        {Sample("obj/WusonOBJ.obj"), "x.unknown"},
+        {"-j", "0", Sample("obj/WusonOBJ.obj"), "x.stl"},
+        {"--option", "novalue", Sample("obj/WusonOBJ.obj"), "x.stl"},
+        {"--bogus", Sample("obj/WusonOBJ.obj"), "x.stl"},
+        {"-o", "out", Sample("obj/WusonOBJ.obj")},
+    };
+    for (const auto& args : cases) {
+        const Outcome outcome = Convert(args);
+        EXPECT_EQ(outcome.status, 2) << args[0] << " " << args[1];
+        EXPECT_FALSE(outcome.err.empty());
+    }
+    EXPECT_FALSE(fs::exists(dir / "x.stl"));
+}
+
+TEST_F(ConvertTest, ListNamesImportAndExportClassesWithTheirPatterns)
+{
+    const Outcome outcome = Convert({"--list"});
+    ASSERT_EQ(outcome.status, 0);
+    const std::size_t exports = outcome.out.find("Export classes:");
+    ASSERT_NE(exports, std::string::npos);
+    EXPECT_LT(outcome.out.find("WaveFront (*.obj)"), exports);
+    EXPECT_NE(outcome.out.find("STL (*.stl)", exports), std::string::npos);
+    EXPECT_EQ(outcome.out.find("POV-Ray Binary (*.pob)", exports), std::string::npos);
+}
+
+} // namespace
+} // namespace polyvant::tooltest

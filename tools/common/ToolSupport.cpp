@@ -1,0 +1,224 @@
+#include "ToolSupport.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include <polyvant/Plugin.h>
+
+#include "ImportCheck.h"
+#include "PluginManager.h"
+
+#ifdef POLYVANT_TOOLS_HAVE_SETTINGS
+#include <QFileInfo>
+#include <QSettings>
+
+#include "app/Settings.h"
+#include "app/SettingsStore.h"
+#endif
+
+namespace polyvant::tools {
+namespace {
+
+char Lower(char c) noexcept
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) noexcept
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (Lower(a[i]) != Lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+bool StartsIgnoringCase(std::string_view text, std::string_view prefix) noexcept
+{
+    return text.size() >= prefix.size() && SameIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+// The extensions a class name lists, in order.
+std::vector<std::string> PatternExtensions(std::string_view className)
+{
+    std::vector<std::string> found;
+    for (std::size_t at = className.find("*."); at != std::string_view::npos;
+         at = className.find("*.", at + 2)) {
+        std::size_t end = at + 2;
+        while (end < className.size() &&
+               (std::isalnum(static_cast<unsigned char>(className[end])) || className[end] == '_' ||
+                className[end] == '-'))
+            ++end;
+        if (end > at + 2)
+            found.emplace_back(className.substr(at + 2, end - at - 2));
+    }
+    return found;
+}
+
+} // namespace
+
+std::string ProgramPath()
+{
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.string();
+}
+
+std::string DefaultPluginDirectory()
+{
+    const std::string program = ProgramPath();
+    const std::string dir =
+        program.empty() ? std::string(".") : std::filesystem::path(program).parent_path().string();
+    std::error_code ec;
+    if (std::filesystem::is_directory(dir + "/plugin", ec))
+        return dir + "/plugin/";
+    if (std::filesystem::is_directory(dir + "/../lib/polyvant/plugin", ec))
+        return dir + "/../lib/polyvant/plugin/";
+    return dir + "/plugin/";
+}
+
+ExtensionTable ReadExtensionTable()
+{
+    ExtensionTable table;
+#ifdef POLYVANT_TOOLS_HAVE_SETTINGS
+    // The viewer's settings file, under the viewer's program name. The store moves a
+    // damaged file aside when it reads one; a tool must leave it alone, so such a file
+    // is checked here first and then not read at all.
+    const std::string appKey = "polyvant";
+    const QString path = SettingsStore::FilePathFor(appKey);
+    const QFileInfo info(path);
+    bool usable = true;
+    if (info.exists() || info.isSymLink()) {
+        if (!info.isFile() || info.size() > SettingsStore::kMaxSettingsFileSize ||
+            QSettings(path, QSettings::IniFormat).status() != QSettings::NoError) {
+            usable = false;
+            table.notice = "settings file " + path.toStdString() +
+                           " is unusable; the built-in extension table is used";
+        }
+    }
+    if (usable) {
+        const Settings settings(appKey, std::string(), Settings::ReadOnlyTag{});
+        table.extensions = settings.extensions;
+        table.classes = settings.extensionClasses;
+        return table;
+    }
+    const Settings defaults("polyvant-defaults-never-stored", std::string(),
+                            Settings::ReadOnlyTag{});
+    table.extensions = defaults.extensions;
+    table.classes = defaults.extensionClasses;
+#endif
+    return table;
+}
+
+std::string ClassNameOf(ClassDescriptor* descriptor)
+{
+    return descriptor ? PluginText(descriptor->ClassName()).value_or(std::string()) : std::string();
+}
+
+int FindClassByText(const PluginManager& manager, std::uint32_t superClassId, std::string_view text,
+                    std::string* why)
+{
+    std::vector<std::pair<int, std::string>> classes;
+    for (int i = 0; i < manager.ClassCount(); ++i) {
+        ClassDescriptor* descriptor = manager.GetClass(i);
+        if (descriptor && descriptor->SuperClassID() == superClassId)
+            classes.emplace_back(i, ClassNameOf(descriptor));
+    }
+    for (const auto& [i, name] : classes) {
+        if (name == text)
+            return i;
+    }
+    for (const auto& [i, name] : classes) {
+        if (SameIgnoringCase(name, text))
+            return i;
+    }
+    std::string_view extension = text;
+    if (extension.substr(0, 2) == "*.")
+        extension.remove_prefix(2);
+    else if (extension.substr(0, 1) == ".")
+        extension.remove_prefix(1);
+    for (const auto& [i, name] : classes) {
+        for (const std::string& listed : PatternExtensions(name)) {
+            if (SameIgnoringCase(listed, extension))
+                return i;
+        }
+    }
+    int match = -1;
+    int matches = 0;
+    for (const auto& [i, name] : classes) {
+        if (!text.empty() && StartsIgnoringCase(name, text)) {
+            match = i;
+            ++matches;
+        }
+    }
+    const char* kind = superClassId == kImportSuperClassId ? "import" : "export";
+    if (matches == 1)
+        return match;
+    if (why)
+        *why = std::string(matches > 1 ? "more than one " : "no ") + kind + " class matches \"" +
+               std::string(text) + "\" (see --list)";
+    return -1;
+}
+
+std::string FirstPatternExtension(std::string_view className)
+{
+    const auto found = PatternExtensions(className);
+    return found.empty() ? std::string() : found.front();
+}
+
+std::string JsonString(std::string_view text)
+{
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+            ++i;
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+            ++i;
+        } else if (c < 0x80) {
+            out += char(c);
+            ++i;
+        } else {
+            // Keep a well-formed UTF-8 sequence; replace any other byte.
+            const int length = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+            bool valid = length > 0 && i + std::size_t(length) <= text.size() && c < 0xF5;
+            for (int k = 1; valid && k < length; ++k)
+                valid = (static_cast<unsigned char>(text[i + std::size_t(k)]) & 0xC0) == 0x80;
+            if (valid) {
+                out.append(text.substr(i, std::size_t(length)));
+                i += std::size_t(length);
+            } else {
+                out += "\\ufffd";
+                ++i;
+            }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string SignalDescription(int signal)
+{
+    const char* name = strsignal(signal);
+    return "signal " + std::to_string(signal) + " (" + (name ? name : "unknown") + ")";
+}
+
+double MonotonicSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+} // namespace polyvant::tools

@@ -1,0 +1,53 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace polyvant {
+class ClassDescriptor;
+class PluginManager;
+} // namespace polyvant
+
+// What polyvant-convert and polyvant-info share: where the plug-ins live, the viewer's
+// extension table, finding classes by what a user types, and text helpers.
+namespace polyvant::tools {
+
+// This program's own file, from /proc/self/exe.
+std::string ProgramPath();
+
+// plugin/ beside the program; an installed program finds them in ../lib/polyvant/plugin/.
+std::string DefaultPluginDirectory();
+
+// The viewer's extension table: the stored one when the viewer saved one, else the
+// built-in defaults. Read only: the stored file is never written, created or moved.
+struct ExtensionTable {
+    std::vector<std::string> extensions; // with the leading "."
+    std::vector<std::string> classes;
+    std::string notice; // why the stored table was not used, or ""
+};
+ExtensionTable ReadExtensionTable();
+
+// The class's name, or "" when the plug-in returned none or junk.
+std::string ClassNameOf(ClassDescriptor* descriptor);
+
+// The class of the given kind that a user means by text: its exact name, its name
+// ignoring case, an extension its name lists ("stl", ".stl" or "*.stl"), or the one
+// name that starts with text ignoring case. -1 with the reason in *why otherwise.
+int FindClassByText(const PluginManager& manager, std::uint32_t superClassId, std::string_view text,
+                    std::string* why);
+
+// The first extension a class name lists: "stl" for "STL (*.stl)", "" for none.
+std::string FirstPatternExtension(std::string_view className);
+
+// Text as a JSON string literal, quotes included. Bytes that are not valid UTF-8 are
+// replaced, so the output always parses.
+std::string JsonString(std::string_view text);
+
+// "signal 11 (Segmentation fault)".
+std::string SignalDescription(int signal);
+
+// Seconds since an arbitrary start, for timing imports.
+double MonotonicSeconds();
+
+} // namespace polyvant::tools

@@ -1,0 +1,414 @@
+#include "Batch.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <unistd.h>
+
+#include "Worker.h"
+#include "tools/common/ToolSupport.h"
+
+extern char** environ;
+
+namespace polyvant::tools {
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+struct Running {
+    std::size_t plan = 0;
+    pid_t pid = -1;
+    int fd = -1;
+    std::string temporary;
+    std::string buffer;
+    double started = 0;
+    double deadline = 0; // 0: none
+    bool timedOut = false;
+    double fraction = 0;
+    bool haveResult = false;
+    bool ok = false;
+    std::string reason;
+    std::string faces, vertices;
+    std::vector<std::pair<std::string, std::string>> messages; // severity, text
+};
+
+class Batch {
+public:
+    Batch(const BatchSettings& settings, std::vector<FilePlan>& plans)
+        : settings(settings), plans(plans), showProgress(!settings.quiet && isatty(STDERR_FILENO))
+    {
+    }
+
+    int Run();
+
+private:
+    void Refuse(const FilePlan& plan, const std::string& reason);
+    std::string PreCheck(std::size_t index);
+    bool Start(std::size_t index);
+    void Collect(Running& worker);
+    void Finish(Running& worker);
+    void Parse(Running& worker, const std::string& line);
+    void DrawProgress(bool force);
+    void ClearProgress();
+    void StopAll();
+
+    const BatchSettings& settings;
+    std::vector<FilePlan>& plans;
+    std::vector<Running> running;
+    std::size_t converted = 0;
+    std::size_t failed = 0;
+    bool showProgress;
+    bool progressShown = false;
+    double lastDraw = 0;
+    std::string program = ProgramPath();
+};
+
+std::string NormalPath(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::absolute(path, ec).lexically_normal().string();
+}
+
+void Batch::ClearProgress()
+{
+    if (progressShown) {
+        std::fputs("\r\033[K", stderr);
+        progressShown = false;
+    }
+}
+
+void Batch::DrawProgress(bool force)
+{
+    if (!showProgress)
+        return;
+    const double now = MonotonicSeconds();
+    if (!force && now - lastDraw < 0.1)
+        return;
+    lastDraw = now;
+    std::string line =
+        "[" + std::to_string(converted + failed) + "/" + std::to_string(plans.size()) + "]";
+    if (failed)
+        line += " " + std::to_string(failed) + " failed";
+    for (const Running& worker : running) {
+        char percent[16];
+        std::snprintf(percent, sizeof percent, " %3d%%", int(worker.fraction * 100 + 0.5));
+        line +=
+            " | " + std::filesystem::path(plans[worker.plan].input).filename().string() + percent;
+    }
+    winsize size{};
+    const std::size_t width =
+        ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 10 ? size.ws_col - 1 : 79;
+    if (line.size() > width)
+        line.resize(width);
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    progressShown = true;
+}
+
+void Batch::Refuse(const FilePlan& plan, const std::string& reason)
+{
+    ++failed;
+    ClearProgress();
+    std::fprintf(stderr, "polyvant-convert: %s: %s\n", plan.input.c_str(), reason.c_str());
+}
+
+// Why the file cannot be converted before a worker is started, or "".
+std::string Batch::PreCheck(std::size_t index)
+{
+    const FilePlan& plan = plans[index];
+    if (!plan.refusal.empty())
+        return plan.refusal;
+    struct stat st {};
+    if (::stat(plan.input.c_str(), &st) != 0)
+        return std::string("cannot read: ") + std::strerror(errno);
+    if (!S_ISREG(st.st_mode))
+        return "not a regular file";
+    const std::string output = NormalPath(plan.output);
+    for (std::size_t i = 0; i < index; ++i) {
+        if (NormalPath(plans[i].output) == output)
+            return "its output " + plan.output + " is the output of " + plans[i].input +
+                   " as well; not converted";
+    }
+    struct stat out {};
+    if (settings.noClobber && ::lstat(plan.output.c_str(), &out) == 0)
+        return "the output " + plan.output + " exists (kept: --no-clobber)";
+    return "";
+}
+
+bool Batch::Start(std::size_t index)
+{
+    const FilePlan& plan = plans[index];
+    const std::filesystem::path output(plan.output);
+    Running worker;
+    worker.plan = index;
+    // Beside the output, so the final rename stays within one file system; hidden,
+    // and with the output's extension, which some writers look at.
+    worker.temporary = (output.parent_path() /
+                        ("." + output.stem().string() + ".pvtmp-" + std::to_string(getpid()) + "-" +
+                         std::to_string(index) + output.extension().string()))
+                           .string();
+    WorkerJob job;
+    job.pluginDir = settings.pluginDir;
+    job.importClass = plan.importClass;
+    job.exportClass = plan.exportClass;
+    job.verifyClass = settings.verify ? plan.verifyClass : -1;
+    std::error_code ec;
+    job.input = std::filesystem::absolute(plan.input, ec).string();
+    job.temporary = worker.temporary;
+    job.output = plan.output;
+    job.noClobber = settings.noClobber;
+    job.memoryLimitMiB = settings.memoryLimitMiB;
+    job.options = settings.options;
+
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        Refuse(plan, std::string("cannot start a worker: ") + std::strerror(errno));
+        return false;
+    }
+    // Above the standard descriptors and kReportFd, so the dup2 in the child always
+    // makes a fresh descriptor without close-on-exec.
+    const int writeFd = fcntl(fds[1], F_DUPFD_CLOEXEC, 10);
+    close(fds[1]);
+    std::vector<std::string> args = {program, kWorkerSwitch};
+    for (std::string& arg : WorkerArguments(job))
+        args.push_back(std::move(arg));
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, writeFd, kReportFd);
+    pid_t pid = -1;
+    const int error =
+        writeFd < 0 ? errno
+                    : posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (writeFd >= 0)
+        close(writeFd);
+    if (error != 0) {
+        close(fds[0]);
+        Refuse(plan, std::string("cannot start a worker: ") + std::strerror(error));
+        return false;
+    }
+    worker.pid = pid;
+    worker.fd = fds[0];
+    fcntl(worker.fd, F_SETFL, fcntl(worker.fd, F_GETFL) | O_NONBLOCK);
+    worker.started = MonotonicSeconds();
+    if (settings.timeLimitSeconds > 0)
+        worker.deadline = worker.started + double(settings.timeLimitSeconds);
+    running.push_back(std::move(worker));
+    return true;
+}
+
+void Batch::Parse(Running& worker, const std::string& line)
+{
+    const std::size_t tab1 = line.find('\t');
+    const std::string kind = line.substr(0, tab1);
+    const std::string rest = tab1 == std::string::npos ? "" : line.substr(tab1 + 1);
+    const std::size_t tab2 = rest.find('\t');
+    const std::string first = rest.substr(0, tab2);
+    std::string second = tab2 == std::string::npos ? "" : rest.substr(tab2 + 1);
+    if (kind == "progress") {
+        worker.fraction = std::clamp(std::atof(first.c_str()), 0.0, 1.0);
+    } else if (kind == "message") {
+        worker.messages.emplace_back(first, second);
+    } else if (kind == "result") {
+        worker.haveResult = true;
+        worker.ok = first == "ok";
+        if (worker.ok) {
+            const std::size_t tab = second.find_first_of(" \t");
+            worker.faces = second.substr(0, tab);
+            worker.vertices = tab == std::string::npos ? "" : second.substr(tab + 1);
+        } else {
+            worker.reason = second;
+        }
+    }
+}
+
+void Batch::Collect(Running& worker)
+{
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = read(worker.fd, chunk, sizeof chunk);
+        if (n > 0) {
+            worker.buffer.append(chunk, std::size_t(n));
+            std::size_t end;
+            while ((end = worker.buffer.find('\n')) != std::string::npos) {
+                Parse(worker, worker.buffer.substr(0, end));
+                worker.buffer.erase(0, end + 1);
+            }
+            // A worker that floods the pipe without line breaks is cut short.
+            if (worker.buffer.size() > (1u << 20))
+                worker.buffer.clear();
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || errno != EAGAIN) {
+            close(worker.fd);
+            worker.fd = -1;
+        }
+        return;
+    }
+}
+
+void Batch::Finish(Running& worker)
+{
+    int status = 0;
+    while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    const FilePlan& plan = plans[worker.plan];
+    const bool exitedCleanly = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    std::string reason;
+    if (worker.timedOut)
+        reason = "ended by the time limit of " + std::to_string(settings.timeLimitSeconds) +
+                 " s (--time-limit)";
+    else if (WIFSIGNALED(status))
+        reason = "the conversion was ended by " + SignalDescription(WTERMSIG(status)) +
+                 (WTERMSIG(status) == SIGKILL ? ", perhaps for lack of memory" : "");
+    else if (worker.haveResult && !worker.ok)
+        reason = worker.reason;
+    else if (!worker.haveResult || !exitedCleanly)
+        reason = "the conversion ended with exit status " +
+                 std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + " without a result";
+    if (reason == "out of memory" || reason.rfind("ended early: out of memory", 0) == 0)
+        reason += settings.memoryLimitMiB ? " (limit " + std::to_string(settings.memoryLimitMiB) +
+                                                " MiB, --memory-limit)"
+                                          : "";
+    // A worker that was ended leaves its temporary file behind; the output is untouched.
+    ::unlink(worker.temporary.c_str());
+    ClearProgress();
+    if (reason.empty()) {
+        ++converted;
+        if (!settings.quiet) {
+            std::printf("%s -> %s: %s faces, %s vertices, %.2f s\n", plan.input.c_str(),
+                        plan.output.c_str(), worker.faces.c_str(), worker.vertices.c_str(),
+                        MonotonicSeconds() - worker.started);
+            std::fflush(stdout);
+            for (const auto& [severity, text] : worker.messages) {
+                if (severity != "info")
+                    std::fprintf(stderr, "  %s: %s\n", severity.c_str(), text.c_str());
+            }
+        }
+    } else {
+        ++failed;
+        std::fprintf(stderr, "polyvant-convert: %s: %s\n", plan.input.c_str(), reason.c_str());
+        for (const auto& [severity, text] : worker.messages) {
+            if (text != reason && severity != "info")
+                std::fprintf(stderr, "  %s: %s\n", severity.c_str(), text.c_str());
+        }
+    }
+}
+
+void Batch::StopAll()
+{
+    for (Running& worker : running) {
+        kill(worker.pid, SIGKILL);
+        int status = 0;
+        while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (worker.fd >= 0)
+            close(worker.fd);
+        ::unlink(worker.temporary.c_str());
+    }
+    running.clear();
+}
+
+int Batch::Run()
+{
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction oldInt {
+    }, oldTerm{};
+    sigaction(SIGINT, &action, &oldInt);
+    sigaction(SIGTERM, &action, &oldTerm);
+
+    std::size_t next = 0;
+    while (!g_interrupted && (next < plans.size() || !running.empty())) {
+        while (next < plans.size() && running.size() < std::max(1u, settings.jobs)) {
+            const std::size_t index = next++;
+            const std::string refusal = PreCheck(index);
+            if (!refusal.empty())
+                Refuse(plans[index], refusal);
+            else
+                Start(index);
+        }
+        if (running.empty())
+            continue;
+        DrawProgress(false);
+        const double now = MonotonicSeconds();
+        double wait = showProgress ? 0.1 : 1.0;
+        for (const Running& worker : running) {
+            if (worker.deadline > 0)
+                wait = std::min(wait, std::max(0.0, worker.deadline - now));
+        }
+        std::vector<pollfd> fds;
+        for (const Running& worker : running)
+            fds.push_back({worker.fd, POLLIN, 0});
+        const int ready = poll(fds.data(), fds.size(), int(wait * 1000) + 1);
+        if (ready < 0 && errno != EINTR)
+            break;
+        for (std::size_t i = 0; i < running.size(); ++i) {
+            if (ready > 0 && fds[i].revents != 0)
+                Collect(running[i]);
+        }
+        const double after = MonotonicSeconds();
+        for (Running& worker : running) {
+            if (worker.fd >= 0 && worker.deadline > 0 && after >= worker.deadline &&
+                !worker.timedOut) {
+                worker.timedOut = true;
+                kill(worker.pid, SIGKILL);
+            }
+        }
+        for (std::size_t i = 0; i < running.size();) {
+            if (running[i].fd < 0) {
+                Finish(running[i]);
+                running.erase(running.begin() + std::ptrdiff_t(i));
+            } else {
+                ++i;
+            }
+        }
+    }
+    ClearProgress();
+    int status = failed == 0 ? 0 : 1;
+    if (g_interrupted) {
+        StopAll();
+        std::fprintf(stderr, "polyvant-convert: interrupted; %zu files not converted\n",
+                     plans.size() - converted - failed);
+        status = 130;
+    }
+    if (!settings.quiet || failed > 0)
+        std::printf("%zu converted, %zu failed\n", converted, failed);
+    std::fflush(stdout);
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+    return status;
+}
+
+} // namespace
+
+int RunBatch(const BatchSettings& settings, std::vector<FilePlan>& plans)
+{
+    Batch batch(settings, plans);
+    return batch.Run();
+}
+
+} // namespace polyvant::tools

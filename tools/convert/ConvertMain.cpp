@@ -1,0 +1,244 @@
+// polyvant-convert: converts model files between the formats of the plug-ins, one
+// child process per file.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+#include <polyvant/Plugin.h>
+
+#include "Batch.h"
+#include "ImportClassLookup.h"
+#include "PluginManager.h"
+#include "Worker.h"
+#include "tools/common/ToolSupport.h"
+
+namespace {
+
+using namespace polyvant;
+using namespace polyvant::tools;
+
+const char kUsage[] =
+    "Usage: polyvant-convert [OPTION]... IN OUT\n"
+    "       polyvant-convert [OPTION]... --to CLASS -o DIR FILE...\n"
+    "       polyvant-convert --list\n"
+    "Converts model files through the format plug-ins the viewer uses.\n"
+    "\n"
+    "The import class comes from the input's extension, as in the viewer: the viewer's\n"
+    "extension table first, then the first import class whose name lists \"*.EXT\". The\n"
+    "export class comes from OUT's extension. A CLASS is given by its name, by an\n"
+    "extension its name lists (stl, .stl, *.stl) or by a unique start of its name.\n"
+    "\n"
+    "Options:\n"
+    "  --from CLASS           import every file with CLASS\n"
+    "  --to CLASS             export with CLASS (needed with -o)\n"
+    "  -o, --output-dir DIR   write each FILE as DIR/NAME.EXT, EXT the export class's\n"
+    "                         first extension\n"
+    "  -j, --jobs N           convert N files at once (default: the number of cores)\n"
+    "  --option NAME=VALUE    set an option of the import or export class (repeatable),\n"
+    "                         e.g. --option format=ASCII for ASCII STL\n"
+    "  --verify               read each written file back and compare its face and\n"
+    "                         vertex counts and bounds with the source\n"
+    "  --no-clobber           keep an existing output; the file counts as failed\n"
+    "  --time-limit SEC       end a file's conversion after SEC seconds (default 300;\n"
+    "                         0: none)\n"
+    "  --memory-limit MIB     address space limit of a file's conversion in MiB\n"
+    "                         (default 4096; 0: none; not applied in sanitizer builds)\n"
+    "  -q, --quiet            print only failures\n"
+    "  --list                 print the import and export classes with their patterns\n"
+    "  --plugin-dir DIR       load the plug-ins from DIR (default: plugin/ beside the\n"
+    "                         program, or ../lib/polyvant/plugin/)\n"
+    "  -h, --help             show this help and exit\n"
+    "\n"
+    "Each file is converted in a child process of its own: an importer that crashes,\n"
+    "hangs or runs out of memory costs that file only, and the report names the signal\n"
+    "or the limit that ended it. The output is written under a temporary name in its\n"
+    "directory and renamed when complete, so an existing output is replaced only by a\n"
+    "complete, successful conversion. A bad file is reported with the plug-in's reason\n"
+    "and the batch goes on; at the end \"N converted, M failed\" is printed.\n"
+    "On a terminal a progress line shows the files done and the current file's progress.\n"
+    "\n"
+    "Exit status: 0 when every file converted, 1 when any failed, 2 on a usage error.\n";
+
+int Usage(const std::string& problem)
+{
+    std::fprintf(stderr, "polyvant-convert: %s (see --help)\n", problem.c_str());
+    return 2;
+}
+
+bool ParseCount(const std::string& text, unsigned long& out)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        text.size() > 9)
+        return false;
+    out = std::strtoul(text.c_str(), nullptr, 10);
+    return true;
+}
+
+void PrintList(const PluginManager& manager)
+{
+    for (const std::uint32_t kind : {kImportSuperClassId, kExportSuperClassId}) {
+        std::printf("%s classes:\n", kind == kImportSuperClassId ? "Import" : "Export");
+        for (int i = 0; i < manager.ClassCount(); ++i) {
+            ClassDescriptor* descriptor = manager.GetClass(i);
+            if (descriptor && descriptor->SuperClassID() == kind)
+                std::printf("  %s\n", ClassNameOf(descriptor).c_str());
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 2 && std::strcmp(argv[1], kWorkerSwitch) == 0) {
+        WorkerJob job;
+        if (!ParseWorkerArguments(argc - 2, argv + 2, job))
+            return Usage("malformed worker arguments");
+        return RunWorker(job);
+    }
+
+    BatchSettings batch;
+    std::string pluginDir, fromClass, toClass, outputDir;
+    std::vector<std::string> files;
+    bool list = false;
+    bool switchesEnded = false;
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    batch.jobs = cores > 0 ? unsigned(cores) : 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (switchesEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            switchesEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--list") {
+            list = true;
+        } else if (arg == "--verify") {
+            batch.verify = true;
+        } else if (arg == "--no-clobber") {
+            batch.noClobber = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            batch.quiet = true;
+        } else if (arg == "--from" || arg == "--to" || arg == "-o" || arg == "--output-dir" ||
+                   arg == "-j" || arg == "--jobs" || arg == "--option" || arg == "--plugin-dir" ||
+                   arg == "--time-limit" || arg == "--memory-limit") {
+            if (i + 1 >= argc)
+                return Usage(arg + " needs a value");
+            const std::string value = argv[++i];
+            unsigned long number = 0;
+            if (arg == "--from") {
+                fromClass = value;
+            } else if (arg == "--to") {
+                toClass = value;
+            } else if (arg == "-o" || arg == "--output-dir") {
+                outputDir = value;
+            } else if (arg == "--plugin-dir") {
+                pluginDir = value;
+            } else if (arg == "--option") {
+                const std::size_t equals = value.find('=');
+                if (equals == std::string::npos || equals == 0)
+                    return Usage("option \"" + value + "\" is not NAME=VALUE");
+                batch.options.push_back(value);
+            } else if (!ParseCount(value, number)) {
+                return Usage(arg + " expects a whole number, not \"" + value + "\"");
+            } else if (arg == "-j" || arg == "--jobs") {
+                if (number == 0)
+                    return Usage("-j expects at least 1");
+                batch.jobs = unsigned(number);
+            } else if (arg == "--time-limit") {
+                batch.timeLimitSeconds = number;
+            } else {
+                batch.memoryLimitMiB = number;
+            }
+        } else {
+            return Usage("unknown option " + arg);
+        }
+    }
+    if (pluginDir.empty())
+        pluginDir = DefaultPluginDirectory();
+    std::error_code ec;
+    batch.pluginDir = std::filesystem::absolute(pluginDir, ec).string();
+
+    PluginManager manager;
+    manager.ScanDirectory(batch.pluginDir.c_str(), kPluginInterfaceVersion);
+    if (manager.ClassCount() == 0) {
+        std::fprintf(stderr, "polyvant-convert: no plug-ins found in %s (see --plugin-dir)\n",
+                     batch.pluginDir.c_str());
+        return 2;
+    }
+    if (list) {
+        PrintList(manager);
+        return 0;
+    }
+
+    std::vector<FilePlan> plans;
+    if (outputDir.empty()) {
+        if (files.size() != 2)
+            return Usage(files.size() < 2 ? "IN and OUT are needed"
+                                          : "more than IN and OUT given; use --to CLASS -o DIR");
+        plans.push_back({files[0], files[1]});
+    } else {
+        if (files.empty())
+            return Usage("no input file given");
+        if (toClass.empty())
+            return Usage("-o needs --to CLASS");
+        for (const std::string& file : files)
+            plans.push_back({file, std::string()});
+    }
+
+    std::string why;
+    int forcedImport = -1;
+    if (!fromClass.empty() &&
+        (forcedImport = FindClassByText(manager, kImportSuperClassId, fromClass, &why)) < 0)
+        return Usage(why);
+    int exportClass = -1;
+    if (!toClass.empty()) {
+        if ((exportClass = FindClassByText(manager, kExportSuperClassId, toClass, &why)) < 0)
+            return Usage(why);
+    } else if ((exportClass = FindClassByPattern(manager, kExportSuperClassId, files[1])) < 0) {
+        return Usage("no export class lists the extension of " + files[1] + "; use --to CLASS");
+    }
+    const std::string exportName = ClassNameOf(manager.GetClass(exportClass));
+    if (!outputDir.empty()) {
+        std::filesystem::create_directories(outputDir, ec);
+        if (!std::filesystem::is_directory(outputDir, ec)) {
+            std::fprintf(stderr, "polyvant-convert: cannot make the output directory %s\n",
+                         outputDir.c_str());
+            return 2;
+        }
+        const std::string extension = FirstPatternExtension(exportName);
+        for (FilePlan& plan : plans)
+            plan.output =
+                (std::filesystem::path(outputDir) / std::filesystem::path(plan.input).stem())
+                    .string() +
+                (extension.empty() ? "" : "." + extension);
+    }
+
+    const ExtensionTable table = ReadExtensionTable();
+    if (!table.notice.empty() && !batch.quiet)
+        std::fprintf(stderr, "polyvant-convert: %s\n", table.notice.c_str());
+    for (FilePlan& plan : plans) {
+        plan.importClass = forcedImport >= 0 ? forcedImport
+                                             : FindImportClass(manager, table.extensions,
+                                                               table.classes, plan.input);
+        plan.exportClass = exportClass;
+        if (plan.importClass < 0)
+            plan.refusal = "extension not recognized (no import class; use --from CLASS)";
+        if (batch.verify) {
+            plan.verifyClass =
+                FindImportClass(manager, table.extensions, table.classes, plan.output);
+            if (plan.verifyClass < 0 && plan.refusal.empty())
+                plan.refusal = "--verify: no import class reads " + plan.output;
+        }
+    }
+    return RunBatch(batch, plans);
+}

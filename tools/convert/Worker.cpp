@@ -1,0 +1,378 @@
+#include "Worker.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <stdio.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <polyvant/Obj3d.h>
+#include <polyvant/ObjectList.h>
+#include <polyvant/Plugin.h>
+
+#include "HeadlessHost.h"
+#include "ImportCheck.h"
+#include "PluginManager.h"
+#include "tools/common/ToolSupport.h"
+
+namespace polyvant::tools {
+namespace {
+
+FILE* g_report = nullptr;
+bool g_resultSent = false;
+
+// Tabs and line breaks would split a report line.
+std::string OneLine(std::string text)
+{
+    for (char& c : text) {
+        if (c == '\t' || c == '\n' || c == '\r')
+            c = ' ';
+    }
+    return text;
+}
+
+void Send(const char* kind, const std::string& a, const std::string& b = std::string())
+{
+    if (!g_report)
+        return;
+    std::fprintf(g_report, "%s\t%s\t%s\n", kind, OneLine(a).c_str(), OneLine(b).c_str());
+    std::fflush(g_report);
+}
+
+void SendResult(bool ok, const std::string& detail, const std::string& more = std::string())
+{
+    g_resultSent = true;
+    Send("result", ok ? "ok" : "fail", ok ? detail + " " + more : detail);
+}
+
+[[noreturn]] void OutOfMemory()
+{
+    // No allocation from here on: the report is a fixed text.
+    static const char kText[] = "result\tfail\tout of memory\n";
+    if (g_report)
+        (void)!write(kReportFd, kText, sizeof kText - 1);
+    _exit(4);
+}
+
+// The messages go to the parent as they arrive, so a crash later loses none.
+class WorkerHost final : public HeadlessHost {
+public:
+    void Report(PvSeverity severity, const char* message) override
+    {
+        static const char* const kNames[] = {"info", "warning", "error"};
+        HeadlessHost::Report(severity, message);
+        Send("message", kNames[severity >= PV_INFO && severity <= PV_ERROR ? severity : PV_ERROR],
+             message ? message : "");
+    }
+};
+
+struct Totals {
+    std::uint64_t faces = 0;
+    std::uint64_t vertices = 0;
+    std::uint64_t positions = 0; // distinct positions the faces use
+    bool hasBounds = false;
+    double min[3] = {0, 0, 0};
+    double max[3] = {0, 0, 0};
+};
+
+// Counts and bounds for the comparison of --verify. Formats differ in how many vertex
+// records they keep for one position (split at normals, one per corner, welded), so
+// what must survive a conversion is the set of positions the faces use and its bounds.
+Totals Measure(const std::vector<Obj3d*>& objects, bool detailed)
+{
+    Totals t;
+    std::vector<std::array<double, 3>> positions;
+    for (const Obj3d* object : objects) {
+        if (object->type != kMeshType)
+            continue;
+        const auto* mesh = static_cast<const Mesh3d*>(object);
+        t.faces += mesh->faceCount;
+        t.vertices += mesh->vertexCount;
+        if (!detailed)
+            continue;
+        std::vector<bool> used(mesh->vertexCount, false);
+        for (std::size_t i = 0; i < std::size_t(mesh->faceCount) * kFaceWords; i += kFaceWords) {
+            for (unsigned k = 0; k < 3; ++k)
+                used[mesh->faceData[i + k]] = true;
+        }
+        for (std::uint32_t v = 0; v < mesh->vertexCount; ++v) {
+            if (!used[v])
+                continue;
+            const double* p = mesh->vertexData + 3 * std::size_t(v);
+            // 0.0 and -0.0 are one position.
+            positions.push_back({p[0] + 0.0, p[1] + 0.0, p[2] + 0.0});
+            for (int c = 0; c < 3; ++c) {
+                t.min[c] = t.hasBounds ? std::fmin(t.min[c], p[c]) : p[c];
+                t.max[c] = t.hasBounds ? std::fmax(t.max[c], p[c]) : p[c];
+            }
+            t.hasBounds = true;
+        }
+    }
+    std::sort(positions.begin(), positions.end());
+    t.positions =
+        std::uint64_t(std::unique(positions.begin(), positions.end()) - positions.begin());
+    return t;
+}
+
+// What differs between the source and what was read back, or "". Positions may be
+// rounded by the written format (single precision, fixed decimals), so bounds agree
+// within a small part of the model's size.
+std::string Compare(const Totals& source, const Totals& back)
+{
+    std::string why;
+    if (source.faces != back.faces)
+        why += "faces " + std::to_string(source.faces) + " written, " + std::to_string(back.faces) +
+               " read back; ";
+    if (source.positions != back.positions)
+        why += "distinct positions " + std::to_string(source.positions) + " written, " +
+               std::to_string(back.positions) + " read back; ";
+    if (source.hasBounds != back.hasBounds) {
+        why += "bounds differ; ";
+    } else if (source.hasBounds) {
+        double size = 0;
+        for (int c = 0; c < 3; ++c)
+            size = std::fmax(size, std::fabs(source.max[c] - source.min[c]));
+        for (int c = 0; c < 3; ++c)
+            size = std::fmax(size, std::fmax(std::fabs(source.min[c]), std::fabs(source.max[c])));
+        const double tolerance = 1e-5 * size + 1e-12;
+        for (int c = 0; c < 3; ++c) {
+            if (std::fabs(source.min[c] - back.min[c]) > tolerance ||
+                std::fabs(source.max[c] - back.max[c]) > tolerance) {
+                char text[400];
+                std::snprintf(text, sizeof text,
+                              "bounds (%g %g %g)-(%g %g %g) written, (%g %g %g)-(%g %g %g) read "
+                              "back; ",
+                              source.min[0], source.min[1], source.min[2], source.max[0],
+                              source.max[1], source.max[2], back.min[0], back.min[1], back.min[2],
+                              back.max[0], back.max[1], back.max[2]);
+                why += text;
+                break;
+            }
+        }
+    }
+    if (!why.empty())
+        why.resize(why.size() - 2);
+    return why;
+}
+
+// The last error message of this step, for the result line.
+std::string LastError(const HeadlessHost& host, std::size_t from, const std::string& fallback)
+{
+    const auto& messages = host.Messages();
+    for (std::size_t i = messages.size(); i > from; --i) {
+        if (messages[i - 1].severity == PV_ERROR)
+            return messages[i - 1].text;
+    }
+    return fallback;
+}
+
+int Work(const WorkerJob& job)
+{
+    WorkerHost host;
+    for (const std::string& option : job.options)
+        host.SetOption(option);
+    double lastFraction = -1;
+    double lastTime = 0;
+    host.SetProgressCallback([&](double fraction, const std::string& text) {
+        const double now = MonotonicSeconds();
+        if (fraction >= 1 || fraction - lastFraction >= 0.01 || now - lastTime > 0.2) {
+            char number[32];
+            std::snprintf(number, sizeof number, "%.3f", fraction);
+            Send("progress", number, text);
+            lastFraction = fraction;
+            lastTime = now;
+        }
+        return true;
+    });
+
+    PluginManager manager;
+    manager.SetHostServices(host.Services());
+    manager.ScanDirectory(job.pluginDir.c_str(), kPluginInterfaceVersion);
+    ClassDescriptor* importClass = manager.GetClass(job.importClass);
+    ClassDescriptor* exportClass = manager.GetClass(job.exportClass);
+    ClassDescriptor* verifyClass =
+        job.verifyClass >= 0 ? manager.GetClass(job.verifyClass) : nullptr;
+    if (!importClass || importClass->SuperClassID() != kImportSuperClassId || !exportClass ||
+        exportClass->SuperClassID() != kExportSuperClassId ||
+        (job.verifyClass >= 0 &&
+         (!verifyClass || verifyClass->SuperClassID() != kImportSuperClassId))) {
+        SendResult(false, "the plug-in directory changed while converting");
+        return 1;
+    }
+
+    auto* importer = static_cast<Importer*>(importClass->Create());
+    if (!importer) {
+        SendResult(false, "the import class \"" + ClassNameOf(importClass) + "\" did not start");
+        return 1;
+    }
+    if (host.HasOptions())
+        importer->Options();
+    ObjectList* imported = importer->ImportFile(job.input.c_str());
+    const CheckedImport checked = CheckImportedList(imported);
+    for (const ImportProblem& problem : checked.problems)
+        host.Report(PV_WARNING,
+                    ("object " + problem.object + " skipped: " + problem.reason).c_str());
+    const Totals source = Measure(checked.objects, verifyClass != nullptr);
+    if (source.faces == 0) {
+        SendResult(false, LastError(host, 0, imported ? "no faces to convert" : "not imported"));
+        importer->Release();
+        return 1;
+    }
+
+    ObjectList scene;
+    for (Obj3d* object : checked.objects)
+        scene.Append(object);
+    auto* exporter = static_cast<Exporter*>(exportClass->Create());
+    if (!exporter) {
+        SendResult(false, "the export class \"" + ClassNameOf(exportClass) + "\" did not start");
+        importer->Release();
+        return 1;
+    }
+    if (host.HasOptions())
+        exporter->Options();
+    host.QueueSavePath(job.temporary);
+    const std::size_t before = host.Messages().size();
+    const int written = exporter->Export(&scene);
+    exporter->Release();
+    importer->Release();
+    struct stat st {};
+    bool exportErrors = false;
+    for (std::size_t i = before; i < host.Messages().size(); ++i)
+        exportErrors = exportErrors || host.Messages()[i].severity == PV_ERROR;
+    if (!written || exportErrors || ::stat(job.temporary.c_str(), &st) != 0) {
+        SendResult(false, LastError(host, before, "the export wrote no file"));
+        return 1;
+    }
+
+    if (verifyClass) {
+        auto* checker = static_cast<Importer*>(verifyClass->Create());
+        if (!checker) {
+            SendResult(false, "verify: the import class did not start");
+            return 1;
+        }
+        const std::size_t mark = host.Messages().size();
+        ObjectList* back = checker->ImportFile(job.temporary.c_str());
+        const CheckedImport reread = CheckImportedList(back);
+        const Totals result = Measure(reread.objects, true);
+        checker->Release();
+        if (!back) {
+            SendResult(false,
+                       "verify: " + LastError(host, mark, "the written file was not read back"));
+            return 1;
+        }
+        const std::string difference = Compare(source, result);
+        if (!difference.empty()) {
+            SendResult(false, "verify: " + difference);
+            return 1;
+        }
+    }
+
+    if (job.noClobber) {
+        // Atomically refuses an output that appeared meanwhile.
+        if (::renameat2(AT_FDCWD, job.temporary.c_str(), AT_FDCWD, job.output.c_str(),
+                        RENAME_NOREPLACE) != 0) {
+            const int error = errno;
+            SendResult(false, error == EEXIST ? "the output exists (kept: --no-clobber)"
+                                              : std::string("cannot rename to the output: ") +
+                                                    std::strerror(error));
+            return 1;
+        }
+    } else if (::rename(job.temporary.c_str(), job.output.c_str()) != 0) {
+        SendResult(false, std::string("cannot rename to the output: ") + std::strerror(errno));
+        return 1;
+    }
+    for (const std::string& name : host.UnusedOptions())
+        host.Report(PV_WARNING, ("no plug-in offered option " + name).c_str());
+    SendResult(true, std::to_string(source.faces), std::to_string(source.vertices));
+    return 0;
+}
+
+} // namespace
+
+std::vector<std::string> WorkerArguments(const WorkerJob& job)
+{
+    std::vector<std::string> args = {job.pluginDir,
+                                     std::to_string(job.importClass),
+                                     std::to_string(job.exportClass),
+                                     std::to_string(job.verifyClass),
+                                     job.input,
+                                     job.temporary,
+                                     job.output,
+                                     job.noClobber ? "1" : "0",
+                                     std::to_string(job.memoryLimitMiB)};
+    args.insert(args.end(), job.options.begin(), job.options.end());
+    return args;
+}
+
+bool ParseWorkerArguments(int argc, char** argv, WorkerJob& job)
+{
+    if (argc < 9)
+        return false;
+    char* end = nullptr;
+    const auto number = [&](const char* text, long& out) {
+        errno = 0;
+        out = std::strtol(text, &end, 10);
+        return errno == 0 && end != text && *end == '\0';
+    };
+    long importClass = 0, exportClass = 0, verifyClass = 0, noClobber = 0, memory = 0;
+    if (!number(argv[1], importClass) || !number(argv[2], exportClass) ||
+        !number(argv[3], verifyClass) || !number(argv[7], noClobber) || !number(argv[8], memory) ||
+        memory < 0)
+        return false;
+    job.pluginDir = argv[0];
+    job.importClass = int(importClass);
+    job.exportClass = int(exportClass);
+    job.verifyClass = int(verifyClass);
+    job.input = argv[4];
+    job.temporary = argv[5];
+    job.output = argv[6];
+    job.noClobber = noClobber != 0;
+    job.memoryLimitMiB = static_cast<unsigned long>(memory);
+    job.options.assign(argv + 9, argv + argc);
+    return true;
+}
+
+int RunWorker(const WorkerJob& job)
+{
+    g_report = fdopen(kReportFd, "w");
+    // CheckedMalloc ends the process with exit(1) when memory runs out; say so.
+    std::atexit([] {
+        static const char kText[] =
+            "result\tfail\tended early: out of memory, or a plug-in ended the process\n";
+        if (!g_resultSent && g_report)
+            (void)!write(kReportFd, kText, sizeof kText - 1);
+    });
+    std::set_new_handler([] { OutOfMemory(); });
+#if !defined(__SANITIZE_ADDRESS__)
+    // The address sanitizer reserves terabytes of address space at start; a limit on
+    // it would end every worker, so sanitizer builds run without one.
+    if (job.memoryLimitMiB > 0) {
+        const rlim_t bytes = rlim_t(job.memoryLimitMiB) << 20;
+        const rlimit limit{bytes, bytes};
+        setrlimit(RLIMIT_AS, &limit);
+    }
+#endif
+    int status = 1;
+    try {
+        status = Work(job);
+    } catch (const std::bad_alloc&) {
+        OutOfMemory();
+    } catch (const std::exception& e) {
+        SendResult(false, e.what());
+    }
+    if (!g_resultSent)
+        SendResult(false, "the conversion stopped without a result");
+    if (g_report)
+        std::fclose(g_report);
+    return status;
+}
+
+} // namespace polyvant::tools

@@ -1,0 +1,41 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// One file's conversion, run in a child process of its own so that an importer that
+// crashes, hangs or eats memory costs that file only. The parent starts the program
+// itself as "polyvant-convert --worker ..." with the report pipe as file descriptor 3.
+//
+// Report lines, one per line, fields separated by a tab:
+//   progress <fraction> <text>
+//   message  <info|warning|error> <text>
+//   result   ok <faces> <vertices>   (the counts separated by a blank)
+//   result   fail <reason>
+// A worker that ends without a result line was ended by something else (a signal, a
+// limit, a plug-in calling exit); the parent says which.
+
+namespace polyvant::tools {
+
+constexpr int kReportFd = 3;
+constexpr const char* kWorkerSwitch = "--worker";
+
+struct WorkerJob {
+    std::string pluginDir;
+    int importClass = -1; // positions in the class list of pluginDir
+    int exportClass = -1;
+    int verifyClass = -1; // -1: no verification
+    std::string input;
+    std::string temporary; // written first, renamed to output when complete
+    std::string output;
+    bool noClobber = false;
+    unsigned long memoryLimitMiB = 0; // 0: none
+    std::vector<std::string> options; // NAME=VALUE
+};
+
+std::vector<std::string> WorkerArguments(const WorkerJob& job);
+// Parses the arguments after "--worker"; false when they are malformed.
+bool ParseWorkerArguments(int argc, char** argv, WorkerJob& job);
+// Runs the job and returns the process's exit status.
+int RunWorker(const WorkerJob& job);
+
+} // namespace polyvant::tools

@@ -1,0 +1,291 @@
+// polyvant-info: imports model files through the plug-ins and prints per file and per
+// object what a user checking a model wants to know.
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <polyvant/Obj3d.h>
+#include <polyvant/Plugin.h>
+
+#include "HeadlessHost.h"
+#include "ImportCheck.h"
+#include "ImportClassLookup.h"
+#include "MeshReport.h"
+#include "PluginManager.h"
+#include "tools/common/ToolSupport.h"
+
+namespace {
+
+using namespace polyvant;
+using namespace polyvant::tools;
+
+const char kUsage[] =
+    "Usage: polyvant-info [OPTION]... FILE...\n"
+    "Imports each FILE through the format plug-ins and prints per object its name, face\n"
+    "and vertex counts, bounding box, degenerate and duplicate faces, boundary and\n"
+    "non-manifold edges, and the time the import took.\n"
+    "\n"
+    "The import class comes from the file's extension, as in the viewer: the viewer's\n"
+    "extension table first, then the first import class whose name lists \"*.EXT\".\n"
+    "\n"
+    "Options:\n"
+    "  --json                 print one JSON document for scripts\n"
+    "  --from CLASS           import with CLASS (name, extension or unique name prefix)\n"
+    "  --option NAME=VALUE    set an option of the import class (repeatable)\n"
+    "  --plugin-dir DIR       load the plug-ins from DIR (default: plugin/ beside\n"
+    "                         the program, or ../lib/polyvant/plugin/)\n"
+    "  -h, --help             show this help and exit\n"
+    "\n"
+    "Counts: a degenerate face repeats a corner or has no area; a duplicate face has\n"
+    "the same three corners as an earlier one; a boundary edge belongs to one face, a\n"
+    "non-manifold edge to three or more. Positions closer than 1e-6 count as one.\n"
+    "\n"
+    "Exit status: 0 when every file was imported, 1 when any was not, 2 on a usage error.\n";
+
+struct FileResult {
+    std::string file;
+    std::string className;
+    bool ok = false;
+    double seconds = 0;
+    std::vector<MeshReport> meshes;
+    std::uint32_t otherObjects = 0;
+    std::vector<HeadlessHost::Message> messages;
+};
+
+const char* SeverityName(PvSeverity severity)
+{
+    static const char* const kNames[] = {"info", "warning", "error"};
+    return severity >= PV_INFO && severity <= PV_ERROR ? kNames[severity] : "error";
+}
+
+FileResult InspectFile(const PluginManager& manager, HeadlessHost& host,
+                       const ExtensionTable& table, int forcedClass, const std::string& file)
+{
+    FileResult result;
+    result.file = file;
+    host.ClearMessages();
+    const int position = forcedClass >= 0
+                             ? forcedClass
+                             : FindImportClass(manager, table.extensions, table.classes, file);
+    if (position < 0) {
+        host.Report(PV_ERROR, (file + ": extension not recognized").c_str());
+        result.messages = host.Messages();
+        return result;
+    }
+    ClassDescriptor* descriptor = manager.GetClass(position);
+    result.className = ClassNameOf(descriptor);
+    auto* importer = static_cast<Importer*>(descriptor->Create());
+    if (!importer) {
+        host.Report(PV_ERROR, (file + ": the import class could not be started").c_str());
+        result.messages = host.Messages();
+        return result;
+    }
+    if (host.HasOptions())
+        importer->Options();
+    std::error_code ec;
+    const std::string path = std::filesystem::absolute(file, ec).string();
+    const double start = MonotonicSeconds();
+    ObjectList* list = importer->ImportFile(path.c_str());
+    result.seconds = MonotonicSeconds() - start;
+    const CheckedImport checked = CheckImportedList(list);
+    for (const ImportProblem& problem : checked.problems)
+        host.Report(PV_WARNING,
+                    (file + ": object " + problem.object + " skipped: " + problem.reason).c_str());
+    for (Obj3d* object : checked.objects) {
+        if (object->type == kMeshType)
+            result.meshes.push_back(AnalyseMesh(*static_cast<Mesh3d*>(object)));
+        else
+            ++result.otherObjects;
+    }
+    result.ok = list != nullptr && !result.meshes.empty();
+    if (list && result.meshes.empty())
+        host.Report(PV_ERROR, (file + ": no meshes imported").c_str());
+    importer->Release();
+    result.messages = host.Messages();
+    return result;
+}
+
+void PrintText(const FileResult& r)
+{
+    std::uint64_t faces = 0, vertices = 0;
+    for (const MeshReport& m : r.meshes) {
+        faces += m.faces;
+        vertices += m.vertices;
+    }
+    if (r.ok)
+        std::printf("%s: \"%s\", %zu objects, %llu faces, %llu vertices, imported in %.3f s\n",
+                    r.file.c_str(), r.className.c_str(), r.meshes.size() + r.otherObjects,
+                    static_cast<unsigned long long>(faces),
+                    static_cast<unsigned long long>(vertices), r.seconds);
+    else
+        std::printf("%s: not imported\n", r.file.c_str());
+    for (const MeshReport& m : r.meshes) {
+        std::printf("  object \"%s\": %u faces, %u vertices", m.name.c_str(), m.faces, m.vertices);
+        if (m.hasBounds)
+            std::printf(", bounds (%g, %g, %g) - (%g, %g, %g)", m.min[0], m.min[1], m.min[2],
+                        m.max[0], m.max[1], m.max[2]);
+        std::printf("\n");
+        if (m.topology)
+            std::printf("    %u welded vertices, %llu degenerate faces, %llu duplicate faces, "
+                        "%llu boundary edges, %llu non-manifold edges\n",
+                        m.weldedVertices, static_cast<unsigned long long>(m.degenerateFaces),
+                        static_cast<unsigned long long>(m.duplicateFaces),
+                        static_cast<unsigned long long>(m.boundaryEdges),
+                        static_cast<unsigned long long>(m.nonManifoldEdges));
+        else if (m.faces > 0)
+            std::printf("    topology could not be built\n");
+    }
+    if (r.otherObjects)
+        std::printf("  %u other objects (lights, ...)\n", r.otherObjects);
+    for (const HeadlessHost::Message& message : r.messages)
+        std::fprintf(r.ok ? stdout : stderr, "  %s: %s\n", SeverityName(message.severity),
+                     message.text.c_str());
+}
+
+std::string JsonNumber(double value)
+{
+    if (!std::isfinite(value))
+        return "null";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+std::string JsonVector(const double* v)
+{
+    return "[" + JsonNumber(v[0]) + ", " + JsonNumber(v[1]) + ", " + JsonNumber(v[2]) + "]";
+}
+
+void PrintJson(const std::vector<FileResult>& results)
+{
+    std::string out = "{\"files\": [";
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const FileResult& r = results[i];
+        out += i ? ",\n  {" : "\n  {";
+        out += "\"file\": " + JsonString(r.file);
+        out += ", \"class\": " + JsonString(r.className);
+        out += ", \"imported\": " + std::string(r.ok ? "true" : "false");
+        out += ", \"importSeconds\": " + JsonNumber(r.seconds);
+        out += ", \"otherObjects\": " + std::to_string(r.otherObjects);
+        out += ", \"objects\": [";
+        for (std::size_t k = 0; k < r.meshes.size(); ++k) {
+            const MeshReport& m = r.meshes[k];
+            out += k ? ", {" : "{";
+            out += "\"name\": " + JsonString(m.name);
+            out += ", \"faces\": " + std::to_string(m.faces);
+            out += ", \"vertices\": " + std::to_string(m.vertices);
+            if (m.hasBounds)
+                out += ", \"min\": " + JsonVector(m.min) + ", \"max\": " + JsonVector(m.max);
+            if (m.topology) {
+                out += ", \"weldedVertices\": " + std::to_string(m.weldedVertices);
+                out += ", \"degenerateFaces\": " + std::to_string(m.degenerateFaces);
+                out += ", \"duplicateFaces\": " + std::to_string(m.duplicateFaces);
+                out += ", \"boundaryEdges\": " + std::to_string(m.boundaryEdges);
+                out += ", \"nonManifoldEdges\": " + std::to_string(m.nonManifoldEdges);
+            }
+            out += "}";
+        }
+        out += "], \"messages\": [";
+        for (std::size_t k = 0; k < r.messages.size(); ++k) {
+            out += k ? ", {" : "{";
+            out += "\"severity\": " + JsonString(SeverityName(r.messages[k].severity));
+            out += ", \"text\": " + JsonString(r.messages[k].text) + "}";
+        }
+        out += "]}";
+    }
+    out += "\n]}\n";
+    std::fputs(out.c_str(), stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string pluginDir;
+    std::string fromClass;
+    bool json = false;
+    std::vector<std::string> files;
+    HeadlessHost host;
+    bool switchesEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (switchesEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            switchesEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--json") {
+            json = true;
+        } else if (arg == "--plugin-dir" || arg == "--from" || arg == "--option") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "polyvant-info: %s needs a value\n", arg.c_str());
+                return 2;
+            }
+            const std::string value = argv[++i];
+            std::string error;
+            if (arg == "--plugin-dir")
+                pluginDir = value;
+            else if (arg == "--from")
+                fromClass = value;
+            else if (!host.SetOption(value, &error)) {
+                std::fprintf(stderr, "polyvant-info: %s\n", error.c_str());
+                return 2;
+            }
+        } else {
+            std::fprintf(stderr, "polyvant-info: unknown option %s (see --help)\n", arg.c_str());
+            return 2;
+        }
+    }
+    if (files.empty()) {
+        std::fprintf(stderr, "polyvant-info: no file given (see --help)\n");
+        return 2;
+    }
+    if (pluginDir.empty())
+        pluginDir = DefaultPluginDirectory();
+
+    std::vector<FileResult> results;
+    {
+        PluginManager manager;
+        manager.SetHostServices(host.Services());
+        manager.ScanDirectory(pluginDir.c_str(), kPluginInterfaceVersion);
+        if (manager.ClassCount() == 0) {
+            std::fprintf(stderr, "polyvant-info: no plug-ins found in %s (see --plugin-dir)\n",
+                         pluginDir.c_str());
+            return 2;
+        }
+        int forced = -1;
+        if (!fromClass.empty()) {
+            std::string why;
+            forced = FindClassByText(manager, kImportSuperClassId, fromClass, &why);
+            if (forced < 0) {
+                std::fprintf(stderr, "polyvant-info: %s\n", why.c_str());
+                return 2;
+            }
+        }
+        const ExtensionTable table = ReadExtensionTable();
+        if (!table.notice.empty())
+            std::fprintf(stderr, "polyvant-info: %s\n", table.notice.c_str());
+        for (const std::string& file : files) {
+            results.push_back(InspectFile(manager, host, table, forced, file));
+            if (!json)
+                PrintText(results.back());
+            std::fflush(stdout);
+        }
+        for (const std::string& name : host.UnusedOptions())
+            std::fprintf(stderr, "polyvant-info: no plug-in offered option %s\n", name.c_str());
+    }
+    if (json)
+        PrintJson(results);
+    for (const FileResult& r : results) {
+        if (!r.ok)
+            return 1;
+    }
+    return 0;
+}
