@@ -107,13 +107,20 @@ public:
                 return false;
             if (i + kLookAhead < total)
                 Prefetch(record + kLookAhead * kFaceWords, i % kLookAhead);
+            if (i + kLookAhead / 2 < total) {
+                for (std::uint32_t bucket : m_buckets[(i + kLookAhead / 2) % kLookAhead]) {
+                    if (bucket != kNoIndex)
+                        m_vertices.PrefetchChainHead(bucket);
+                }
+            }
         }
         return true;
     }
 
 private:
-    // Vertex hash chains are spread over a table much larger than the cache; their heads
-    // are fetched this many faces before they are needed.
+    // Vertex hash chains are spread over a table much larger than the cache: their heads
+    // are fetched this many faces before they are needed, and the vertices they name half
+    // as many faces before.
     static constexpr std::uint32_t kLookAhead = 16;
 
     void Prefetch(const std::uint32_t* record, std::uint32_t ring) noexcept

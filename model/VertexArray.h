@@ -53,6 +53,12 @@ public:
     {
         __builtin_prefetch(m_buckets + bucket);
     }
+    // Then for the newest vertex of that chain, the one a lookup compares first.
+    void PrefetchChainHead(std::uint32_t bucket) const noexcept
+    {
+        if (const std::uint32_t head = m_buckets[bucket])
+            __builtin_prefetch(m_slots + (head - 1));
+    }
     // Room for this many more face-list and edge-list entries, so that a build of known
     // size does not copy the lists as they grow.
     void ReserveLists(std::size_t faceEntries, std::size_t edgeEntries) noexcept;
