@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QTimer>
@@ -21,6 +22,11 @@ inline QApplication& Application()
     static char* argv[] = {name, nullptr};
     static QApplication* app = new QApplication(argc, argv);
     return *app;
+}
+
+inline void Click(QDialog& dialog, const char* buttonName)
+{
+    dialog.findChild<QAbstractButton*>(buttonName)->click();
 }
 
 // Runs action on the first modal dialog that opens while this object lives (a nested
