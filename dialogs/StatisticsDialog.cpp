@@ -89,7 +89,7 @@ StatisticsDialog::StatisticsDialog(ObjectList* scene, QWidget* parent)
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("statisticsList"));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setItemDelegate(new TabStopDelegate(m_list));
     const QFontMetrics metrics(font());
     m_list->setMinimumSize(DialogUnitsX(metrics, 305), metrics.height() * 10);
