@@ -1,6 +1,8 @@
 // Topology build and feature-edge extraction on the benchmark torus, beside OpenMesh
 // building a TriMesh with its halfedge adjacency from the same indexed arrays.
-//   build-rel/bench/topology_bench --benchmark_min_time=0   (Release build)
+//   cmake -S . -B build-rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DPOLYVANT_BUILD_BENCH=ON
+//   cmake --build build-rel --target topology_bench && build-rel/bench/topology_bench
+// Each size runs 5 times; the _min rows are the figures.
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
