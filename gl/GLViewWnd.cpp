@@ -2,6 +2,7 @@
 
 #include <GL/gl.h>
 #include <GL/glu.h>
+#include <chrono>
 
 #include <QCoreApplication>
 #include <QMouseEvent>
@@ -24,7 +25,15 @@ constexpr int kWheelStep = 120;
 // before the application object exists, so linking the panes settles them.
 const bool kOpenGLConfigured = (ConfigureOpenGLDefaults(), true);
 
+const std::chrono::steady_clock::time_point kStart = std::chrono::steady_clock::now();
+
 } // namespace
+
+double MillisecondsSinceStart() noexcept
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - kStart)
+        .count();
+}
 
 bool ConfigureOpenGLDefaults() noexcept
 {

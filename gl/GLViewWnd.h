@@ -21,6 +21,9 @@ namespace polyvant {
 // QCoreApplication exists.
 bool ConfigureOpenGLDefaults() noexcept;
 
+// Milliseconds since the program started (taken when the panes' library initialised).
+double MillisecondsSinceStart() noexcept;
+
 class GLViewWnd : public QOpenGLWidget {
     Q_OBJECT
 public:

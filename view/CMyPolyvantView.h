@@ -71,6 +71,7 @@ private:
     void CreatePanes();
     void LayoutPanes(bool afterResize);
     bool RunBuild();
+    void ReportFirstFrameAndQuit();
     void BuildFailed(const QString& reason);
 
     polyvant::ViewHost& m_host;

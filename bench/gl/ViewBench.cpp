@@ -215,7 +215,9 @@ void RunSize(long triangles, int runs)
     auto* view = new CMyPolyvantView(host, &window);
     view->setGeometry(0, 0, 800, 600);
     window.show();
-    QTest::qWaitForWindowExposed(&window);
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        std::printf("window not exposed\n");
+    }
 
     QElapsedTimer t;
     t.start();
@@ -258,7 +260,9 @@ void RunSize(long triangles, int runs)
     FloorPane floor(view->Scene(), FloorData(*mesh));
     floor.resize(user->size());
     floor.show();
-    QTest::qWaitForWindowExposed(&floor);
+    if (!QTest::qWaitForWindowExposed(&floor)) {
+        std::printf("floor not exposed\n");
+    }
     user->SetRenderModes(kModeShade, kModeEdge);
     const double shade = FrameTime(*user, runs);
     const double bare = FrameTime(floor, runs);
