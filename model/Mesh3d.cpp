@@ -14,7 +14,7 @@ namespace polyvant {
 
 namespace {
 
-// The spec'd sequence of one triangle over arrays that anyone may have filled: every
+// The steps of one triangle over arrays that anyone may have filled: every
 // duplicate is found through the arrays' own lookups. False when an array refused.
 bool AddTriangleTo(VertexArray& vertices, FaceArray& faces, EdgeArray& edges, const double* p0,
                    const double* p1, const double* p2) noexcept
