@@ -12,6 +12,10 @@ namespace polyvant::formats {
 namespace {
 
 constexpr std::size_t kProgressStep = 1 << 20;
+// Ear clipping a concave polygon of n corners costs up to about n^2 steps. Past this much
+// work in one file, the remaining polygons of five corners or more are fanned, so a file
+// full of huge concave polygons cannot stall an import.
+constexpr std::size_t kEarClipWork = std::size_t(1) << 26;
 
 std::uint16_t U16(const unsigned char* p)
 {
@@ -123,6 +127,8 @@ private:
     std::size_t nextProgress = kProgressStep;
     std::size_t dropped = 0; // polygons with a corner past their layer's points
     std::size_t badTags = 0; // PTAG entries naming no polygon or no tag
+    std::size_t earClipWork = 0;
+    std::size_t fanned = 0; // big polygons fanned once earClipWork ran out
     std::map<std::string, std::size_t> skippedTypes;
 };
 
@@ -418,12 +424,20 @@ void Reader::Finish()
             mesh.AddVertex(layer.points[3 * i], layer.points[3 * i + 1], layer.points[3 * i + 2]);
         std::size_t start = 0;
         for (std::size_t i = 0; i < layer.polyEnd.size(); ++i) {
-            const std::size_t stop = layer.polyEnd[i];
+            const std::size_t stop = layer.polyEnd[i], n = stop - start;
             const std::uint32_t* c = layer.corners.data() + start;
-            if (stop - start == 3)
-                mesh.AddTriangle(c[0], c[1], c[2], layer.polyWord3[i]);
-            else if (stop - start > 3)
-                mesh.AddPolygon(c, stop - start, layer.polyWord3[i]);
+            const std::uint32_t word3 = layer.polyWord3[i];
+            if (n > 4)
+                earClipWork += n * n;
+            if (n == 3) {
+                mesh.AddTriangle(c[0], c[1], c[2], word3);
+            } else if (n > 3 && (n == 4 || earClipWork <= kEarClipWork)) {
+                mesh.AddPolygon(c, n, word3);
+            } else if (n > 3) {
+                ++fanned;
+                for (std::size_t k = 1; k + 1 < n; ++k)
+                    mesh.AddTriangle(c[0], c[k], c[k + 1], word3);
+            }
             start = stop;
         }
         scene.meshes.push_back(std::move(mesh));
@@ -432,6 +446,10 @@ void Reader::Finish()
     if (dropped)
         scene.warnings.push_back("dropped " + std::to_string(dropped) +
                                  " polygons whose points lie past their layer's point list");
+    if (fanned)
+        scene.warnings.push_back("fanned " + std::to_string(fanned) +
+                                 " polygons of five or more corners from corner 0: the file's "
+                                 "big polygons need more work than an import may spend");
     if (badTags)
         scene.warnings.push_back("ignored " + std::to_string(badTags) +
                                  " surface tags naming no polygon or no surface");

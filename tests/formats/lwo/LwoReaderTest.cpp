@@ -198,6 +198,29 @@ TEST(LwoReaderTest, ReadsOldDetailPolygonsAndSkipsCurvesAndStrayIndices)
     EXPECT_NE(scene.warnings[1].find("skipped 1 'CRVS'"), std::string::npos);
 }
 
+TEST(LwoReaderTest, FansBigPolygonsOnceEarClippingHasCostEnough)
+{
+    // 70 concave stars of 1023 corners: ear clipping each costs about 1023^2 steps, and
+    // after 64 of them the rest are fanned instead of stalling the import.
+    std::vector<float> star;
+    for (int i = 0; i < 1023; ++i) {
+        const double a = 2 * M_PI * i / 1023, r = i % 2 ? 0.3 : 1.0;
+        star.insert(star.end(), {float(r * std::cos(a)), 0, float(r * std::sin(a))});
+    }
+    std::string polygon = U16(1023), pols = "FACE";
+    for (unsigned i = 0; i < 1023; ++i)
+        polygon += U16(i);
+    for (int i = 0; i < 70; ++i)
+        pols += polygon;
+    LwoScene scene;
+    std::vector<MeshPtr> meshes;
+    ASSERT_TRUE(
+        Read(Form("LWO2", Chunk("PNTS", F32s(star)) + Chunk("POLS", pols)), scene, &meshes));
+    EXPECT_EQ(meshes.at(0)->faceCount, 70u * 1021u);
+    ASSERT_EQ(scene.warnings.size(), 1u);
+    EXPECT_NE(scene.warnings[0].find("fanned 6 polygons"), std::string::npos) << scene.warnings[0];
+}
+
 TEST(LwoReaderTest, RefusesMalformedFilesNamingOffsetAndChunk)
 {
     const std::string points = Chunk("PNTS", kSquare); // 56 bytes at offset 12
