@@ -227,6 +227,12 @@ void LightSetupDialog::SelectLight(int comboIndex)
 {
     if (comboIndex < 0 || !m_lights)
         return;
+    // A choice made without moving the focus (the mouse wheel over the combo) must not
+    // drop what was typed for the light shown until now.
+    for (int row = 0; row < kRowCount; ++row) {
+        if (m_edits[row]->hasFocus())
+            OnEdit(row);
+    }
     const int index = m_lightCombo->itemData(comboIndex).toInt();
     auto* object = static_cast<Obj3d*>(m_lights->Get(index));
     if (!object || object->GetType() != polyvant::kLightType)

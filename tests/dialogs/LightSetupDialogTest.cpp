@@ -175,7 +175,7 @@ TEST_F(LightSetupDialogTest, WithoutALightTheCommandShowsAMessageAndTheDialogSta
     EXPECT_TRUE(changed.empty());
 }
 
-TEST_F(LightSetupDialogTest, ClosingWhileAnEditHasTheFocusTakesItsValue)
+TEST_F(LightSetupDialogTest, ClosingOrChoosingAnotherLightWhileAnEditHasTheFocusTakesItsValue)
 {
     dialog.show();
     QApplication::setActiveWindow(&dialog);
@@ -183,9 +183,12 @@ TEST_F(LightSetupDialogTest, ClosingWhileAnEditHasTheFocusTakesItsValue)
     if (!Edit("redEdit")->hasFocus())
         GTEST_SKIP() << "the platform gives no keyboard focus";
     Edit("redEdit")->setText("0.8");
-    dialogtest::Click(dialog, "closeButton");
+    dialog.findChild<QComboBox*>("lightCombo")->setCurrentIndex(1); // focus stays in the edit
     EXPECT_EQ(front->colour[0], 0.8);
-    EXPECT_EQ(changed, std::vector<int>{0});
+    Edit("redEdit")->setText("0.7");
+    dialogtest::Click(dialog, "closeButton");
+    EXPECT_EQ(back->colour[0], 0.7);
+    EXPECT_EQ(changed, (std::vector<int>{0, 1}));
 }
 
 } // namespace
