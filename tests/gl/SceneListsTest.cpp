@@ -6,10 +6,12 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QTest>
 
 #include "GLTestSupport.h"
 #include "GLViewWnd.h"
+#include "OpenGLInfoDialog.h"
 
 namespace polyvant {
 namespace {
@@ -190,6 +192,27 @@ TEST_F(SceneListsTest, OutOfRangeSpotValuesAreClampedInsteadOfRaisingGLErrors)
     p.ResetCamera();
     (void)p.grabFramebuffer();
     EXPECT_EQ(p.TakeFrameError(), unsigned(GL_NO_ERROR));
+}
+
+TEST(OpenGLInfoDialogTest, ShowsTheImplementationStringsInTheirPlaces)
+{
+    OpenGLInfoDialog dialog;
+    EXPECT_EQ(dialog.windowTitle(), "OpenGL Info");
+    const OpenGLStrings strings = QueryOpenGLStrings();
+    ASSERT_FALSE(strings.version.isEmpty());
+    const struct {
+        const char* name;
+        QString expected;
+    } rows[] = {
+        {"vendorLabel", strings.vendor},         {"rendererLabel", strings.renderer},
+        {"versionLabel", strings.version},       {"extensionsLabel", strings.extensions},
+        {"gluVersionLabel", strings.gluVersion}, {"gluExtensionsLabel", strings.gluExtensions}};
+    for (const auto& row : rows) {
+        auto* label = dialog.findChild<QLabel*>(row.name);
+        ASSERT_NE(label, nullptr) << row.name;
+        EXPECT_EQ(label->text(), row.expected) << row.name;
+    }
+    EXPECT_FALSE(strings.gluVersion.isEmpty());
 }
 
 TEST(NormalLineLengthTest, FollowsTheBoxSizeNotItsPosition)
