@@ -221,6 +221,23 @@ TEST_F(MainViewTest, LightChangesReachOnlyTheUserPane)
     EXPECT_EQ(view->Pane(3)->TakeFrameError(), unsigned(GL_NO_ERROR));
 }
 
+TEST_F(MainViewTest, BuildWhileTheWindowIsMinimisedOrHiddenStillCompilesTheLists)
+{
+    AddCube();
+    window.showMinimized();
+    QApplication::processEvents();
+    view->BuildViews();
+    EXPECT_TRUE(host.messages.isEmpty()) << host.messages.join("\n").toStdString();
+    window.hide();
+    view->BuildViews();
+    EXPECT_TRUE(host.messages.isEmpty()) << host.messages.join("\n").toStdString();
+    window.showNormal();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_GT(test::CountLit(view->Pane(i)->grabFramebuffer()), 100) << "pane " << i;
+    }
+}
+
 TEST_F(MainViewTest, RepeatedBuildsLeaveNoPanesBehind)
 {
     AddCube();
