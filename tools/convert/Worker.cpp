@@ -181,7 +181,11 @@ int Work(const WorkerJob& job)
         host.SetOption(option);
     double lastFraction = -1;
     double lastTime = 0;
-    host.SetProgressCallback([&](double fraction, const std::string& text) {
+    // Import, export and the verifying import each get their share of the bar.
+    const double phases = job.verifyClass >= 0 ? 3 : 2;
+    double phase = 0;
+    host.SetProgressCallback([&](double part, const std::string& text) {
+        const double fraction = (phase + std::clamp(part, 0.0, 1.0)) / phases;
         const double now = MonotonicSeconds();
         if (fraction >= 1 || fraction - lastFraction >= 0.01 || now - lastTime > 0.2) {
             char number[32];
@@ -238,6 +242,7 @@ int Work(const WorkerJob& job)
     }
     if (host.HasOptions())
         exporter->Options();
+    phase = 1;
     host.QueueSavePath(job.temporary);
     const std::size_t before = host.Messages().size();
     const int written = exporter->Export(&scene);
@@ -258,6 +263,7 @@ int Work(const WorkerJob& job)
             SendResult(false, "verify: the import class did not start");
             return 1;
         }
+        phase = 2;
         const std::size_t mark = host.Messages().size();
         ObjectList* back = checker->ImportFile(job.temporary.c_str());
         const CheckedImport reread = CheckImportedList(back);
