@@ -4,8 +4,14 @@
 #include <new>
 
 #include "common/AtomicFileWriter.h"
+#include "common/Triangulate.h"
 
 namespace polyvant::formats {
+
+namespace {
+// About a second of ear clipping per import on this machine's class of CPU.
+constexpr std::size_t kImportEarClipWork = std::size_t(1) << 28;
+} // namespace
 
 void ProgressMeter::Report(std::uint64_t done)
 {
@@ -58,7 +64,13 @@ ObjectList* ImporterBase::ImportFile(const char* path) noexcept
             return nullptr;
         }
         std::vector<std::unique_ptr<Mesh3d>> meshes;
+        TriangulationScope triangulation(kImportEarClipWork);
         Read(path, meshes);
+        if (triangulation.Fanned())
+            HostLink::Warning((shown + ": " + std::to_string(triangulation.Fanned()) +
+                               " large concave polygons were split as fans, which may fold "
+                               "over their outline")
+                                  .c_str());
         auto list = std::make_unique<ObjectList>(nullptr);
         lists.reserve(lists.size() + 1);
         owned.reserve(owned.size() + meshes.size());

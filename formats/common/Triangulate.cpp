@@ -34,7 +34,19 @@ void Fan(const std::uint32_t* corners, std::size_t n, std::vector<std::uint32_t>
 // so a huge concave face cannot stall an import.
 constexpr std::size_t kEarClipBudget = std::size_t(1) << 26;
 
+thread_local TriangulationScope* t_scope = nullptr;
+
 } // namespace
+
+TriangulationScope::TriangulationScope(std::size_t work) noexcept : remaining(work), outer(t_scope)
+{
+    t_scope = this;
+}
+
+TriangulationScope::~TriangulationScope()
+{
+    t_scope = outer;
+}
 
 void TriangulatePolygon(const double* vertexData, const std::uint32_t* corners, std::size_t n,
                         std::vector<std::uint32_t>& triangles)
@@ -82,6 +94,14 @@ void TriangulatePolygon(const double* vertexData, const std::uint32_t* corners, 
         Fan(corners, n, triangles);
         return;
     }
+    TriangulationScope* scope = t_scope;
+    if (scope && scope->remaining == 0) {
+        ++scope->fanned;
+        Fan(corners, n, triangles);
+        return;
+    }
+    const std::size_t budget =
+        scope && scope->remaining < kEarClipBudget ? scope->remaining : kEarClipBudget;
 
     // Ear clipping over a ring of remaining corners.
     std::vector<std::size_t> prev(n), next(n);
@@ -96,7 +116,7 @@ void TriangulatePolygon(const double* vertexData, const std::uint32_t* corners, 
     while (remaining > 3) {
         const std::size_t a = prev[i], c = next[i];
         bool ear = Cross(pts[a], pts[i], pts[c]) > 0;
-        if (ear && work <= kEarClipBudget) {
+        if (ear && work <= budget) {
             for (std::size_t k = next[c]; k != a; k = next[k]) {
                 ++work;
                 // Only reflex corners can lie inside an ear; coincident points do not block.
@@ -112,7 +132,7 @@ void TriangulatePolygon(const double* vertexData, const std::uint32_t* corners, 
         }
         // Self-intersecting input may have no ear at all: then cut the current corner
         // anyway so the result still has n - 2 triangles.
-        if (ear || sinceLastEar > remaining || work > kEarClipBudget) {
+        if (ear || sinceLastEar > remaining || work > budget) {
             triangles.push_back(corners[a]);
             triangles.push_back(corners[i]);
             triangles.push_back(corners[c]);
@@ -129,6 +149,8 @@ void TriangulatePolygon(const double* vertexData, const std::uint32_t* corners, 
     triangles.push_back(corners[prev[i]]);
     triangles.push_back(corners[i]);
     triangles.push_back(corners[next[i]]);
+    if (scope)
+        scope->remaining -= work < scope->remaining ? work : scope->remaining;
 }
 
 } // namespace polyvant::formats

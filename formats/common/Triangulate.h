@@ -14,4 +14,26 @@ namespace polyvant::formats {
 void TriangulatePolygon(const double* vertexData, const std::uint32_t* corners, std::size_t n,
                         std::vector<std::uint32_t>& triangles);
 
+// Bounds the ear-clipping work of everything triangulated on this thread while the
+// scope lives (one import), so a file full of huge concave polygons cannot stall an
+// import: once the work is spent, further concave polygons become fans. Scopes nest;
+// the innermost counts.
+class TriangulationScope {
+public:
+    explicit TriangulationScope(std::size_t work) noexcept;
+    ~TriangulationScope();
+    TriangulationScope(const TriangulationScope&) = delete;
+    TriangulationScope& operator=(const TriangulationScope&) = delete;
+
+    // Concave polygons fanned because the work was spent.
+    std::size_t Fanned() const noexcept { return fanned; }
+
+private:
+    friend void TriangulatePolygon(const double*, const std::uint32_t*, std::size_t,
+                                   std::vector<std::uint32_t>&);
+    std::size_t remaining;
+    std::size_t fanned = 0;
+    TriangulationScope* outer;
+};
+
 } // namespace polyvant::formats

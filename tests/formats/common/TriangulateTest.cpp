@@ -130,5 +130,29 @@ TEST(TriangulatePolygon, FinishesAHundredThousandCornerConcaveFace)
     EXPECT_EQ(tris.size(), 3u * (n - 2));
 }
 
+TEST(TriangulatePolygon, SpentImportWorkFansFurtherConcavePolygonsAndCountsThem)
+{
+    const Polygon l = InPlaneZ({{0, 0}, {2, 0}, {2, 1}, {1, 1}, {1, 2}, {0, 2}});
+    const Polygon square = InPlaneZ({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
+    std::vector<std::uint32_t> clipped, fanned;
+    TriangulatePolygon(l.xyz.data(), l.corners.data(), 6, clipped);
+    {
+        TriangulationScope scope(0);
+        TriangulatePolygon(l.xyz.data(), l.corners.data(), 6, fanned);
+        std::vector<std::uint32_t> convex;
+        TriangulatePolygon(square.xyz.data(), square.corners.data(), 4, convex);
+        EXPECT_EQ(scope.Fanned(), 1u); // a convex polygon costs nothing
+    }
+    EXPECT_EQ(fanned, (std::vector<std::uint32_t>{0, 1, 2, 0, 2, 3, 0, 3, 4, 0, 4, 5}));
+    EXPECT_NE(clipped, fanned);
+    {
+        TriangulationScope scope(std::size_t(1) << 20);
+        std::vector<std::uint32_t> again;
+        TriangulatePolygon(l.xyz.data(), l.corners.data(), 6, again);
+        EXPECT_EQ(again, clipped);
+        EXPECT_EQ(scope.Fanned(), 0u);
+    }
+}
+
 } // namespace
 } // namespace polyvant::formats
