@@ -1,0 +1,88 @@
+#include "DialogHost.h"
+
+#include <polyvant/Obj3d.h>
+
+#include "plugins/PluginManager.h"
+
+namespace polyvant {
+
+void ReleaseImporterItem(void* item)
+{
+    if (item)
+        static_cast<PluginObject*>(item)->Release();
+}
+
+void SceneFieldsHost::ClearScene()
+{
+    for (int* total : {meshCount, faceCount, vertexCount})
+        if (total)
+            *total = 0;
+    if (sceneObjects && *sceneObjects) {
+        delete *sceneObjects;
+        *sceneObjects = new ObjectList(nullptr);
+    }
+    // After the scene list: nothing may point at objects whose importer is gone.
+    if (importers && *importers) {
+        delete *importers;
+        *importers = new ObjectList(ReleaseImporterItem);
+    }
+}
+
+void SceneFieldsHost::ClearLights()
+{
+    if (lights && *lights) {
+        const ItemDeleter deleter = (*lights)->deleter;
+        delete *lights;
+        *lights = new ObjectList(deleter);
+    }
+}
+
+void SceneFieldsHost::AddToScene(Obj3d* object)
+{
+    if (sceneObjects && *sceneObjects)
+        (*sceneObjects)->Append(object);
+}
+
+void SceneFieldsHost::KeepImporter(Importer* importer)
+{
+    if (importers && *importers)
+        (*importers)->Append(static_cast<PluginObject*>(importer));
+    // Without a list the importer is left alive: its objects may be in the scene.
+}
+
+void SceneFieldsHost::UpdateSceneCounts()
+{
+    int meshes = 0, faces = 0, vertices = 0;
+    if (ObjectList* scene = SceneObjects()) {
+        for (ListNode* node = scene->head; node; node = node->next) {
+            auto* object = static_cast<Obj3d*>(node->item);
+            if (!object || object->type != kMeshType)
+                continue;
+            const auto* mesh = static_cast<const Mesh3d*>(object);
+            meshes += 1;
+            faces += int(mesh->faceCount);
+            vertices += int(mesh->vertexCount);
+        }
+    }
+    if (meshCount)
+        *meshCount = meshes;
+    if (faceCount)
+        *faceCount = faces;
+    if (vertexCount)
+        *vertexCount = vertices;
+}
+
+void SceneFieldsHost::SetTitle(const QString& text)
+{
+    if (title)
+        *title = text;
+}
+
+ClassDescriptor* TableClass(PluginManager* plugins, const ClassTable& table, int entry)
+{
+    if (!plugins || !table.classes || entry < 0 || entry >= table.count)
+        return nullptr;
+    return plugins->GetClass(table.classes[entry]);
+}
+
+} // namespace polyvant
