@@ -18,6 +18,7 @@
 #include "HelpWindow.h"
 #include "Strings.h"
 #include "UiServices.h"
+#include "view/CMyPolyvantView.h"
 
 using namespace polyvant;
 
@@ -50,10 +51,9 @@ CMainFrame::~CMainFrame() = default;
 
 void CMainFrame::createView()
 {
-    // The main view is created here once it is part of the program:
-    //     auto* view = new CMyPolyvantView(this);
-    //     setCentralWidget(view);
-    // Until then the application's activeView stays null and builds are skipped.
+    // The view registers itself as the application's activeView.
+    auto* view = new CMyPolyvantView(this);
+    setCentralWidget(view);
 }
 
 QAction* CMainFrame::addCommand(int id, const char* text, const char* objectName,

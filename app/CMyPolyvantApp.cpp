@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QStatusBar>
 
 #include <polyvant/Obj3d.h>
 #include <polyvant/ObjectList.h>
@@ -222,6 +223,10 @@ bool CMyPolyvantApp::InitInstance()
         if (!report.kept)
             std::fprintf(stderr, "polyvant: plug-in %s skipped: %s\n", report.path.c_str(),
                          report.reason.c_str());
+
+    // A damaged settings file was moved aside: say so over the message pane for a while.
+    if (!settings->LoadNotice().empty())
+        m_frame->statusBar()->showMessage(QString::fromStdString(settings->LoadNotice()), 15000);
 
     if (!BuildClassTables()) {
         Log(QStringLiteral("ready"));
