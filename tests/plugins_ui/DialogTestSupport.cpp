@@ -2,40 +2,47 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
+#include <QApplication>
 #include <QFile>
 
-#include <polyvant/CheckedAlloc.h>
-#include <polyvant/Obj3d.h>
+#include "fixtures/FixtureSupport.h"
 
 namespace polyvant::test {
 
+void EnsureApplication()
+{
+    static int argc = 1;
+    static char name[] = "plugins_ui_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QApplication::instance())
+        new QApplication(argc, argv);
+}
+
 UiRecorder::UiRecorder()
 {
-    previousBox = SetMessageBoxFunction([this](const QString& text, const QString& caption) {
+    EnsureApplication();
+    SetMessageBoxFunction([this](const QString& text, const QString& caption) {
         boxes.push_back({text, caption});
     });
-    previousFile = SetFileDialogFunction([this](const FileDialogRequest& request) {
+    SetFileDialogFunction([this](const FileDialogRequest& request) {
         requests.push_back(request);
-        if (answers.empty())
-            return QString();
-        QString answer = answers.front();
-        answers.pop_front();
+        QString answer;
+        if (!answers.empty()) {
+            answer = answers.front();
+            answers.pop_front();
+        }
         return answer;
     });
+    SetDialogRunner([this](QDialog& dialog) { return dialogs ? dialogs(dialog) : 0; });
 }
 
 UiRecorder::~UiRecorder()
 {
-    SetMessageBoxFunction(previousBox);
-    SetFileDialogFunction(previousFile);
-}
-
-DialogAnswer::DialogAnswer(DialogRunner runner) : previous(SetDialogRunner(std::move(runner))) {}
-
-DialogAnswer::~DialogAnswer()
-{
-    SetDialogRunner(previous);
+    SetMessageBoxFunction({});
+    SetFileDialogFunction({});
+    SetDialogRunner({});
 }
 
 PluginScene::PluginScene(const std::vector<std::string>& files)
@@ -43,9 +50,8 @@ PluginScene::PluginScene(const std::vector<std::string>& files)
     for (const std::string& file : files) {
         const bool shipped = file.rfind("bin:", 0) == 0;
         const std::string name = shipped ? file.substr(4) : file;
-        const std::string source =
-            std::string(shipped ? POLYVANT_PLUGIN_DIR : POLYVANT_FIXTURE_DIR) + "/" + name;
-        QFile::link(QString::fromStdString(source),
+        QFile::link(QString::fromStdString((shipped ? POLYVANT_PLUGIN_DIR : POLYVANT_FIXTURE_DIR) +
+                                           ("/" + name)),
                     pluginDir.filePath(QString::fromStdString(name)));
     }
     plugins = std::make_unique<PluginManager>();
@@ -53,15 +59,12 @@ PluginScene::PluginScene(const std::vector<std::string>& files)
     plugins->ScanDirectory(pluginDir.path().toLocal8Bit().constData(), kPluginInterfaceVersion);
     for (int i = 0; i < plugins->ClassCount(); ++i) {
         const std::uint32_t kind = plugins->GetClass(i)->SuperClassID();
-        if (kind == kImportSuperClassId)
-            importClasses.push_back(i);
-        else if (kind == kExportSuperClassId)
-            exportClasses.push_back(i);
+        (kind == kImportSuperClassId ? importClasses : exportClasses).push_back(i);
     }
     sceneObjects = new ObjectList(nullptr);
     importers = new ObjectList(ReleaseImporterItem);
     lights = new ObjectList(DeleteSceneObject);
-
+    // Without export classes imports are unavailable too, as at start-up.
     const bool usable = !importClasses.empty() && !exportClasses.empty();
     host.pluginManager = plugins.get();
     host.importTable = {importClasses.data(), int(importClasses.size()), &currentImport, usable};
@@ -78,26 +81,37 @@ PluginScene::PluginScene(const std::vector<std::string>& files)
 
 PluginScene::~PluginScene()
 {
-    // The scene's objects belong to the importers, whose code lives in the libraries.
+    // Objects before their importers, importers before their libraries.
     delete sceneObjects;
     delete importers;
     delete lights;
     plugins.reset();
 }
 
-std::string PluginScene::TempPath(const std::string& name) const
+std::string PluginScene::TempPath(const std::string& name, const char* contents) const
 {
-    return workDir.filePath(QString::fromStdString(name)).toStdString();
+    const std::string path = workDir.filePath(QString::fromStdString(name)).toStdString();
+    if (contents)
+        std::ofstream(path) << contents;
+    return path;
 }
 
-int PluginScene::AddImportClass(ClassDescriptor* descriptor)
+void PluginScene::Select(const char* className)
+{
+    for (auto [table, current] :
+         {std::pair{&importClasses, &currentImport}, std::pair{&exportClasses, &currentExport}})
+        for (std::size_t i = 0; i < table->size(); ++i)
+            if (std::strcmp(plugins->GetClass((*table)[i])->ClassName(), className) == 0)
+                *current = int(i);
+}
+
+void PluginScene::AddImportClass(ClassDescriptor* descriptor)
 {
     plugins->classList->Append(descriptor);
     importClasses.push_back(plugins->ClassCount() - 1);
     host.importTable.classes = importClasses.data();
     host.importTable.count = int(importClasses.size());
     currentImport = host.importTable.count - 1;
-    return currentImport;
 }
 
 void PluginScene::AddLight()
@@ -106,30 +120,6 @@ void PluginScene::AddLight()
     lights->Append(new Light3d("light", colour, position, target, 45, 1));
 }
 
-} // namespace polyvant::test
-
-#include <QApplication>
-
-namespace polyvant::test {
-
-void EnsureApplication()
-{
-    static int argc = 1;
-    static char name[] = "plugins_ui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = QApplication::instance() ? nullptr : new QApplication(argc, argv);
-    (void)app;
-}
-
-} // namespace polyvant::test
-
-// Fontconfig keeps a cache for the life of the process; it is not ours to free.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libfontconfig\n";
-}
-
-namespace polyvant::test {
 namespace {
 
 class TestImporter final : public Importer {
@@ -146,28 +136,16 @@ public:
     {
         fileName = path;
         if (cls.mode == TestImportClass::kOneBrokenMesh) {
-            for (const char* name : {"good", "broken"}) {
-                auto mesh = std::make_unique<Mesh3d>(name, Mesh3d::kFlat);
-                static const std::uint32_t kFace[4] = {0, 1, 2, 0};
-                mesh->vertexData = static_cast<double*>(CheckedMalloc(9 * sizeof(double)));
-                mesh->faceData = static_cast<std::uint32_t*>(CheckedMalloc(sizeof kFace));
-                for (int i = 0; i < 9; ++i)
-                    mesh->vertexData[i] = i == 0 || i == 4 ? 1.0 : 0.0;
-                std::memcpy(mesh->faceData, kFace, sizeof kFace);
-                mesh->vertexCount = std::string(name) == "broken" ? 2 : 3; // index 2 past the end
-                mesh->faceCount = 1;
-                list.Append(mesh.get());
-                meshes.push_back(std::move(mesh));
-            }
+            for (const char* name : {"good", "broken"})
+                list.Append(meshes.emplace_back(fixture::MakeTetrahedron(name, 1.0)).get());
+            meshes.back()->faceData[1] = meshes.back()->vertexCount; // one past the end
         }
         return &list;
     }
     ObjectList* ImportInteractive() noexcept override
     {
         char* path = cls.services.AskOpenFile("Import", cls.ClassName());
-        if (!path)
-            return nullptr;
-        ObjectList* result = ImportFile(path);
+        ObjectList* result = path ? ImportFile(path) : nullptr;
         std::free(path);
         return result;
     }
@@ -184,9 +162,13 @@ private:
 
 PluginObject* TestImportClass::Create() noexcept
 {
-    if (mode == kNoObject)
-        return nullptr;
     return new TestImporter(*this);
 }
 
 } // namespace polyvant::test
+
+// Fontconfig keeps a cache for the life of the process; it is not ours to free.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig\n";
+}

@@ -23,8 +23,6 @@ std::string Read(const std::string& path)
 
 class ExportDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override { EnsureApplication(); }
-
     void Import(PluginScene& scene, const std::string& path)
     {
         ImportDialog dialog(scene.host, &scene.services);
@@ -32,39 +30,29 @@ protected:
         dialog.OnImport();
         dialog.accept();
     }
-    void PressExport(ExportDialog& dialog, const std::string& path)
+    void Export(ExportDialog& dialog, const std::string& path)
     {
         ui.answers.push_back(QString::fromStdString(path));
         dialog.findChild<QPushButton*>(QStringLiteral("exportButton"))->click();
     }
-    static int Select(PluginScene& scene, const std::vector<int>& table, const char* name)
-    {
-        for (std::size_t i = 0; i < table.size(); ++i)
-            if (scene.plugins->GetClass(table[i])->ClassName() == std::string(name))
-                return int(i);
-        ADD_FAILURE() << "no class " << name;
-        return 0;
-    }
-
     UiRecorder ui;
 };
 
-TEST_F(ExportDialogTest, EachPressWritesTheSceneWithAFreshExporter)
+TEST_F(ExportDialogTest, EachPressWritesTheWholeSceneAndLeavesItAlone)
 {
     PluginScene scene({"fixture_import.so", "fixture_export.so"});
-    const std::string model = scene.TempPath("m.fxi");
-    std::ofstream(model) << "x\n";
-    Import(scene, model);
-    Import(scene, model);
     scene.clearFlag = 0;
+    const std::string model = scene.TempPath("m.fxi", "x\n");
+    Import(scene, model);
     Import(scene, model);
     ExportDialog dialog(scene.host, &scene.services);
-    PressExport(dialog, scene.TempPath("a.fxe"));
-    PressExport(dialog, scene.TempPath("b")); // the default extension is added
+    Export(dialog, scene.TempPath("a.fxe"));
+    Export(dialog, scene.TempPath("b")); // the default extension is added
+    Export(dialog, "");                  // cancelled: no message
     EXPECT_EQ(Read(scene.TempPath("a.fxe")), "meshes 2 faces 8 vertices 8\n");
     EXPECT_EQ(Read(scene.TempPath("b.fxe")), "meshes 2 faces 8 vertices 8\n");
     EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_EQ(scene.SceneCount(), 2); // exporting leaves the scene alone
+    EXPECT_EQ(scene.sceneObjects->Count(), 2);
 }
 
 TEST_F(ExportDialogTest, FailedWriteNamesTheFileAndThePluginsReason)
@@ -72,36 +60,14 @@ TEST_F(ExportDialogTest, FailedWriteNamesTheFileAndThePluginsReason)
     PluginScene scene({"fixture_import.so", "fixture_export.so"});
     ExportDialog dialog(scene.host, &scene.services);
     const std::string target = scene.TempPath("no/such/dir/out.fxe");
-    PressExport(dialog, target);
+    Export(dialog, target);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].caption, QStringLiteral("Error"));
     EXPECT_TRUE(ui.boxes[0].text.contains(QString::fromStdString(target)));
     EXPECT_TRUE(ui.boxes[0].text.contains(QStringLiteral("cannot write")));
 }
 
-TEST_F(ExportDialogTest, CancelledSavePromptShowsNothing)
-{
-    PluginScene scene({"fixture_import.so", "fixture_export.so"});
-    ExportDialog dialog(scene.host, &scene.services);
-    PressExport(dialog, "");
-    EXPECT_EQ(ui.requests.size(), 1u);
-    EXPECT_TRUE(ui.boxes.empty());
-}
-
-TEST_F(ExportDialogTest, WithoutImportClassesExportDoesNothingAndTheSelectionIsKept)
-{
-    PluginScene scene({"fixture_export.so"});
-    ExportDialog dialog(scene.host, &scene.services);
-    auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("classCombo"));
-    EXPECT_EQ(combo->count(), 1);
-    EXPECT_EQ(combo->itemText(0), QStringLiteral("Fixture Export (*.fxe)"));
-    PressExport(dialog, scene.TempPath("x.fxe"));
-    EXPECT_TRUE(ui.requests.empty());
-    dialog.findChild<QPushButton*>(QStringLiteral("closeButton"))->click();
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-}
-
-TEST_F(ExportDialogTest, ChangedSelectionIsRecordedForTheNextOpening)
+TEST_F(ExportDialogTest, ChangedSelectionIsPreselectedNextTime)
 {
     PluginScene scene({"bin:obj.so", "bin:stl.so"});
     ASSERT_GE(scene.exportClasses.size(), 2u);
@@ -118,14 +84,13 @@ TEST_F(ExportDialogTest, ChangedSelectionIsRecordedForTheNextOpening)
 TEST_F(ExportDialogTest, ObjExportOfAnImportedModelReadsBackTheSameTotals)
 {
     PluginScene scene({"bin:obj.so"});
-    scene.currentImport = Select(scene, scene.importClasses, "WaveFront (*.obj)");
-    scene.currentExport = Select(scene, scene.exportClasses, "WaveFront (*.obj)");
+    scene.Select("WaveFront (*.obj)");
     Import(scene, std::string(POLYVANT_TESTDATA_DIR) + "/obj/cornell_box.obj");
     ASSERT_GT(scene.meshCount, 0);
     const int meshes = scene.meshCount, faces = scene.faceCount, vertices = scene.vertexCount;
     ExportDialog dialog(scene.host, &scene.services);
     const std::string written = scene.TempPath("copy.obj");
-    PressExport(dialog, written);
+    Export(dialog, written);
     EXPECT_TRUE(ui.boxes.empty());
     Import(scene, written); // clear_flag is on: the copy replaces the scene
     EXPECT_EQ(scene.meshCount, meshes);
