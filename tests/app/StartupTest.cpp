@@ -130,6 +130,35 @@ TEST_F(StartupTest, OptionsWarnOfARestartOnlyWhenThePathReallyChanged)
     EXPECT_EQ(app->settings->plugin_path, "/somewhere/else/");
 }
 
+TEST_F(StartupTest, TheRememberedImportClassIsSelectedElseTheFirst)
+{
+    const QString plugins =
+        PluginSet("two", {"fixture_import", "fixture_import_fails", "fixture_export"});
+    const std::pair<const char*, int> cases[] = {
+        {"", 0}, {"No Such Class", 0}, {"Failing Import (*.fxf)", 1}};
+    for (const auto& [remembered, selected] : cases) {
+        WriteSettings({{"Settings/last_import_class", remembered}});
+        auto app = Start(plugins);
+        ASSERT_EQ(app->importClassCount, 2);
+        EXPECT_EQ(app->currentImport, selected) << remembered;
+        app->currentImport = 1 - selected; // as the Import dialog would
+        app->ExitInstance();
+        EXPECT_EQ(StoredValue("Settings/last_import_class"),
+                  selected == 1 ? "Fixture Import (*.fxi)" : "Failing Import (*.fxf)");
+    }
+}
+
+TEST_F(StartupTest, AFailedImportShowsThePluginsOwnMessageOnlyOnce)
+{
+    auto app =
+        Start(PluginSet("two", {"fixture_import", "fixture_import_fails", "fixture_export"}));
+    EXPECT_FALSE(app->OpenModelFile(WriteFile("quiet.fxf").toStdString()));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "Error");
+    EXPECT_TRUE(messages[0].text.contains("quiet.fxf"));
+    EXPECT_EQ(app->importers->Count(), 0);
+}
+
 class OpenModelFileTest : public StartupTest {};
 
 TEST_F(OpenModelFileTest, ExtensionsCompareWithoutCaseAndATableEntryChoosesTheClass)
