@@ -110,15 +110,16 @@ void ExportDialog::OnExport()
     bool cancelled = false;
     QString file;
     if (m_services) {
-        for (const auto& message : m_services->EndCapture()) {
-            if (message.severity == PV_INFO)
-                m_services->Report(PV_INFO, message.text.toUtf8().constData());
-            else
-                problems += QLatin1Char('\n') + message.text;
-        }
+        const auto messages = m_services->EndCapture();
         m_services->EndOperation();
         cancelled = m_services->ProgressCancelled() || m_services->PromptCancelled();
         file = m_services->LastChosenPath();
+        for (const auto& message : messages) {
+            if (message.severity != PV_INFO)
+                problems += QLatin1Char('\n') + message.text;
+            else if (!cancelled)
+                m_services->Report(PV_INFO, message.text.toUtf8().constData());
+        }
     }
     m_running = false;
     m_closeButton->setFocus();

@@ -90,6 +90,8 @@ std::vector<GuiHostBackend::Message> GuiHostBackend::EndCapture()
 
 void GuiHostBackend::BeginOperation()
 {
+    if (m_operationDepth++ > 0)
+        return;
     CloseProgress();
     m_lastPath.clear();
     m_promptCancelled = false;
@@ -103,6 +105,8 @@ QProgressDialog* GuiHostBackend::ProgressWindow() const noexcept
 
 void GuiHostBackend::EndOperation()
 {
+    if (m_operationDepth > 0 && --m_operationDepth > 0)
+        return;
     CloseProgress();
 }
 
@@ -201,6 +205,11 @@ bool GuiHostBackend::Progress(double fraction, const char* text)
     QApplication::processEvents();
     if (m_progress && m_progress->wasCanceled())
         m_progressCancelled = true;
+    if (m_progressCancelled && m_operationDepth == 0) {
+        CloseProgress();
+        m_progressCancelled = false;
+        return false;
+    }
     return !m_progressCancelled;
 }
 

@@ -64,10 +64,25 @@ public:
     void BeginCapture();
     std::vector<Message> EndCapture();
 
-    // One plug-in operation: resets the prompt and cancel state; EndOperation closes
-    // the progress window.
+    // One plug-in operation (nested ones join the outer): resets the prompt and
+    // cancel state; the outermost EndOperation closes the progress window. Outside an
+    // operation a Cancel is answered once and then forgotten, so that it cannot stop
+    // later work.
     void BeginOperation();
     void EndOperation();
+    class Operation {
+    public:
+        explicit Operation(GuiHostBackend& services) : m_services(services)
+        {
+            m_services.BeginOperation();
+        }
+        ~Operation() { m_services.EndOperation(); }
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+
+    private:
+        GuiHostBackend& m_services;
+    };
     // The path the user chose in the last file prompt of the operation ("" if none),
     // whether a prompt was cancelled, and whether the user cancelled the progress.
     const QString& LastChosenPath() const noexcept { return m_lastPath; }
@@ -93,6 +108,7 @@ private:
     std::function<void(const QString&)> m_status;
     int m_errors = 0;
     int m_captureDepth = 0;
+    int m_operationDepth = 0;
     std::vector<Message> m_captured;
     QString m_lastPath;
     bool m_promptCancelled = false;

@@ -187,15 +187,16 @@ void ImportDialog::OnImport()
     std::vector<QString> errors;
     bool cancelled = false;
     if (m_services) {
-        for (const auto& message : m_services->EndCapture()) {
-            if (message.severity == PV_INFO)
-                m_services->Report(PV_INFO, message.text.toUtf8().constData());
-            else
-                errors.push_back(message.text);
-        }
+        const auto messages = m_services->EndCapture();
         m_services->EndOperation();
         cancelled = m_services->ProgressCancelled() ||
                     (m_services->PromptCancelled() && m_services->LastChosenPath().isEmpty());
+        for (const auto& message : messages) {
+            if (message.severity != PV_INFO)
+                errors.push_back(message.text);
+            else if (!cancelled) // "import cancelled" and the like: the user knows
+                m_services->Report(PV_INFO, message.text.toUtf8().constData());
+        }
     }
     if (!object) {
         const auto name = PluginText(d->ClassName());

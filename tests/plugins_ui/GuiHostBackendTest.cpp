@@ -87,6 +87,11 @@ TEST_F(GuiHostBackendTest, ProgressCancelStopsTheWorkUntilTheNextOperation)
     services.BeginOperation();
     EXPECT_TRUE(services.Progress(0.1, "Reading"));
     services.EndOperation();
+    // Outside an operation a Cancel is answered once, then forgotten.
+    ASSERT_TRUE(services.Progress(0.1, nullptr));
+    QTimer::singleShot(0, services.ProgressWindow(), &QProgressDialog::cancel);
+    EXPECT_FALSE(services.Progress(0.2, nullptr));
+    EXPECT_TRUE(services.Progress(0.0, nullptr));
 }
 
 class OptionsEditing : public GuiHostBackendTest, public ::testing::WithParamInterface<bool> {};
