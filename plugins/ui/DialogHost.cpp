@@ -23,8 +23,9 @@ void SceneFieldsHost::ClearScene()
     }
     // After the scene list: nothing may point at objects whose importer is gone.
     if (importers && *importers) {
+        const ItemDeleter deleter = (*importers)->deleter;
         delete *importers;
-        *importers = new ObjectList(ReleaseImporterItem);
+        *importers = new ObjectList(deleter ? deleter : ReleaseImporterItem);
     }
 }
 
@@ -74,8 +75,8 @@ void SceneFieldsHost::UpdateSceneCounts()
 
 void SceneFieldsHost::SetTitle(const QString& text)
 {
-    if (title)
-        *title = text;
+    if (setTitle)
+        setTitle(text);
 }
 
 ClassDescriptor* TableClass(PluginManager* plugins, const ClassTable& table, int entry)

@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+
 #include <QString>
 
 #include <polyvant/Obj3d.h>
@@ -53,13 +55,13 @@ public:
     ClassTable importTable;
     ClassTable exportTable;
     ObjectList** sceneObjects = nullptr; // no deleter
-    ObjectList** importers = nullptr;    // deleter ReleaseImporterItem
+    ObjectList** importers = nullptr;    // deleter releases (kept when replaced)
     ObjectList** lights = nullptr;       // deleter kept when replaced
     const int* clearFlag = nullptr;
     int* meshCount = nullptr;
     int* faceCount = nullptr;
     int* vertexCount = nullptr;
-    QString* title = nullptr;
+    std::function<void(const QString&)> setTitle; // the main window's title
 
     PluginManager* Plugins() override { return pluginManager; }
     ClassTable ImportTable() override { return importTable; }

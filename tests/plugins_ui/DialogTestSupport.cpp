@@ -76,7 +76,7 @@ PluginScene::PluginScene(const std::vector<std::string>& files)
     host.meshCount = &meshCount;
     host.faceCount = &faceCount;
     host.vertexCount = &vertexCount;
-    host.title = &title;
+    host.setTitle = [this](const QString& text) { title = text; };
 }
 
 PluginScene::~PluginScene()
