@@ -208,9 +208,10 @@ void ImportDialog::OnImport()
     }
 
     const auto reported = PluginText(m_importer->GetFileName());
-    m_fileName = reported && !reported->empty()
-                     ? QString::fromStdString(*reported)
-                     : (m_services ? m_services->LastChosenPath() : QString());
+    const QString file = reported && !reported->empty()
+                             ? QString::fromStdString(*reported)
+                             : (m_services ? m_services->LastChosenPath() : QString());
+    m_fileName = file;
     CheckedImport checked = CheckImportedList(m_result);
     std::vector<QString> problems;
     for (const ImportProblem& p : checked.problems)
@@ -233,7 +234,7 @@ void ImportDialog::OnImport()
         m_okButton->setFocus();
     }
     m_running = false;
-    ReportRun(m_fileName, problems, errors, empty, cancelled);
+    ReportRun(file, problems, errors, empty, cancelled);
 }
 
 void ImportDialog::ReportRun(const QString& file, const std::vector<QString>& problems,

@@ -116,7 +116,8 @@ TEST_F(ImportDialogTest, FailedImportNamesFileAndReasonAndDropsTheEarlierResult)
     Press(dialog, missing);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].caption, QStringLiteral("Error"));
-    EXPECT_TRUE(ui.boxes[0].text.contains(QString::fromStdString(missing)));
+    EXPECT_TRUE(ui.boxes[0].text.startsWith(
+        QStringLiteral("The import of %1 failed:\n").arg(QString::fromStdString(missing))));
     EXPECT_TRUE(ui.boxes[0].text.contains(QStringLiteral("cannot open")));
     EXPECT_EQ(dialog.MeshText(), QStringLiteral(":0"));
     dialog.accept();
