@@ -195,11 +195,21 @@ bool Batch::Start(std::size_t index)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, writeFd, kReportFd);
+    // The parent ignores SIGPIPE (a closed output must not leave workers' temporary
+    // files behind); the workers get the default back.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int error =
-        writeFd < 0 ? errno
-                    : posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int error = writeFd < 0 ? errno
+                                  : posix_spawn(&pid, program.c_str(), &actions, &attributes,
+                                                argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     if (writeFd >= 0)
         close(writeFd);
     if (error != 0) {
@@ -340,6 +350,10 @@ int Batch::Run()
     }, oldTerm{};
     sigaction(SIGINT, &action, &oldInt);
     sigaction(SIGTERM, &action, &oldTerm);
+    struct sigaction ignore {
+    }, oldPipe{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &oldPipe);
 
     std::size_t next = 0;
     while (!g_interrupted && (next < plans.size() || !running.empty())) {
@@ -400,6 +414,7 @@ int Batch::Run()
     std::fflush(stdout);
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
+    sigaction(SIGPIPE, &oldPipe, nullptr);
     return status;
 }
 
