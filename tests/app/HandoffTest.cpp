@@ -58,7 +58,11 @@ public:
         }
         return true;
     }
-    bool Finished(int ms = 20000) { return m_process.waitForFinished(ms); }
+    // waitForFinished answers false for a process that has already ended.
+    bool Finished(int ms = 20000)
+    {
+        return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(ms);
+    }
     bool Running() const { return m_process.state() == QProcess::Running; }
     int ExitCode() const { return m_process.exitCode(); }
     void Signal(int signo) { ::kill(pid_t(m_process.processId()), signo); }
