@@ -19,6 +19,7 @@
 #include "Strings.h"
 #include "UiServices.h"
 #include "view/CMyPolyvantView.h"
+#include "view/ViewCommands.h"
 
 using namespace polyvant;
 
@@ -54,6 +55,7 @@ void CMainFrame::createView()
     // The view registers itself as the application's activeView.
     auto* view = new CMyPolyvantView(this);
     setCentralWidget(view);
+    polyvant::InstallViewCommands(*this);
 }
 
 QAction* CMainFrame::addCommand(int id, const char* text, const char* objectName,

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include <QApplication>
 #include <QDialog>
@@ -17,7 +18,6 @@
 
 #include "AboutDlg.h"
 #include "CMainFrame.h"
-#include "GuiHostServices.h"
 #include "HandoffQueue.h"
 #include "PathUtil.h"
 #include "Settings.h"
@@ -28,7 +28,9 @@
 #include "dialogs/ConfigDialog.h"
 #include "model/DefaultLights.h"
 #include "plugins/ImportCheck.h"
+#include "plugins/ImportClassLookup.h"
 #include "plugins/PluginManager.h"
+#include "plugins/ui/GuiHostBackend.h"
 #include "view/CMyPolyvantView.h"
 
 using namespace polyvant;
@@ -52,29 +54,6 @@ QString Latin(const char* text)
 std::string ClassNameOf(ClassDescriptor* cls)
 {
     return cls ? PluginText(cls->ClassName()).value_or(std::string()) : std::string();
-}
-
-std::string ToLower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return s;
-}
-
-// True when className names the pattern "*<extension>" among its "(*.a, *.b)" list.
-bool ClassNamesExtension(const std::string& className, const std::string& extension)
-{
-    const std::string name = ToLower(className);
-    const std::string pattern = "*" + ToLower(extension);
-    for (std::size_t at = name.find(pattern); at != std::string::npos;
-         at = name.find(pattern, at + 1)) {
-        const std::size_t end = at + pattern.size();
-        if (end == name.size() || name[end] == ',' || name[end] == ')' || name[end] == ' ' ||
-            name[end] == ';')
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -212,7 +191,10 @@ bool CMyPolyvantApp::InitInstance()
         sceneMin[i] = sceneMax[i] = sceneCenter[i] = 0;
 
     SetStatusText("%s", text::kStartLoading);
-    m_hostServices = std::make_unique<GuiHostServices>();
+    m_hostServices = std::make_unique<GuiHostBackend>();
+    m_hostServices->SetParentWindow(m_frame);
+    m_hostServices->SetStatusSink(
+        [](const QString& line) { SetStatusText("%s", line.toUtf8().constData()); });
     pluginManager = new PluginManager();
     pluginManager->SetHostServices(m_hostServices->Table());
     {
@@ -362,36 +344,12 @@ bool CMyPolyvantApp::FindImportClass(const std::string& path, int& position) con
 {
     if (!pluginManager || !settings)
         return false;
-    const std::string extension = ToLower(SplitPath(path).extension);
-    if (extension.empty())
+    const int found = polyvant::FindImportClass(*pluginManager, settings->extensions,
+                                                settings->extensionClasses, path);
+    if (found < 0)
         return false;
-    const auto findByName = [this](const std::string& name) {
-        for (int i = 0; i < pluginManager->ClassCount(); ++i) {
-            ClassDescriptor* cls = pluginManager->GetClass(i);
-            if (cls && cls->SuperClassID() == kImportSuperClassId && ClassNameOf(cls) == name)
-                return i;
-        }
-        return -1;
-    };
-    for (int e = 0; e < settings->ExtensionCount(); ++e) {
-        if (ToLower(settings->extensions[std::size_t(e)]) != extension)
-            continue;
-        const int found = findByName(settings->extensionClasses[std::size_t(e)]);
-        if (found >= 0) {
-            position = found;
-            return true;
-        }
-        break; // the entry's class is not loaded: try the classes' own patterns
-    }
-    for (int i = 0; i < pluginManager->ClassCount(); ++i) {
-        ClassDescriptor* cls = pluginManager->GetClass(i);
-        if (cls && cls->SuperClassID() == kImportSuperClassId &&
-            ClassNamesExtension(ClassNameOf(cls), extension)) {
-            position = i;
-            return true;
-        }
-    }
-    return false;
+    position = found;
+    return true;
 }
 
 bool CMyPolyvantApp::OpenModelFile(const std::string& path)
@@ -421,6 +379,10 @@ bool CMyPolyvantApp::OpenModelFile(const std::string& path)
     ObjectList* list = nullptr;
     {
         BusyScope busy;
+        // Closes the progress window the plug-in may have opened.
+        std::optional<GuiHostBackend::Operation> operation;
+        if (m_hostServices)
+            operation.emplace(*m_hostServices);
         list = importer->ImportFile(path.c_str());
     }
     CheckedImport checked = CheckImportedList(list);

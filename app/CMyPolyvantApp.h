@@ -12,7 +12,7 @@ class CMyPolyvantView;
 
 namespace polyvant {
 class ClassDescriptor;
-class GuiHostServices;
+class GuiHostBackend;
 class HandoffQueue;
 class ObjectList;
 class PluginManager;
@@ -63,7 +63,7 @@ public:
     void SaveSettingsNow();
 
     CMainFrame* MainFrame() const noexcept { return m_frame; }
-    polyvant::GuiHostServices* HostServices() const noexcept { return m_hostServices.get(); }
+    polyvant::GuiHostBackend* HostServices() const noexcept { return m_hostServices.get(); }
     const QString& CommandLineFile() const noexcept { return m_commandLineFile; }
     // A termination signal arrived; main() must not enter the event loop.
     bool QuitRequested() const noexcept { return m_quitRequested; }
@@ -101,7 +101,7 @@ private:
     StartOptions m_options;
     QString m_commandLineFile;
     CMainFrame* m_frame = nullptr;
-    std::unique_ptr<polyvant::GuiHostServices> m_hostServices;
+    std::unique_ptr<polyvant::GuiHostBackend> m_hostServices;
     std::unique_ptr<polyvant::SingleInstance> m_instance;
     std::unique_ptr<polyvant::HandoffQueue> m_queue;
     bool m_viewSettingsStored = false;
