@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMdiSubWindow>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
 #include <QResizeEvent>
 #include <QTimer>
 
@@ -15,6 +17,26 @@
 using polyvant::GLViewWnd;
 
 namespace {
+
+// Whether this display gives OpenGL contexts at all: on a platform without OpenGL
+// (Qt's offscreen platform, a broken driver) creating the panes would crash inside Qt,
+// so the build says so instead.
+bool OpenGLAvailable()
+{
+    static const bool available = [] {
+        QOpenGLContext context;
+        if (!context.create())
+            return false;
+        QOffscreenSurface surface;
+        surface.setFormat(context.format());
+        surface.create();
+        if (!surface.isValid() || !context.makeCurrent(&surface))
+            return false;
+        context.doneCurrent();
+        return true;
+    }();
+    return available;
+}
 
 // Pane indexes, as in the settings and the View Options dialog.
 constexpr int kTop = 0;
@@ -396,6 +418,11 @@ bool CMyPolyvantView::RunBuild()
     SetStatusCount(kVertexIndicator, vertices);
     SetStatusCount(kFaceIndicator, faces);
 
+    if (!OpenGLAvailable()) {
+        BuildFailed(QStringLiteral("OpenGL is not available on this display, so the scene "
+                                   "cannot be shown."));
+        return false;
+    }
     DestroyPanes();
     CreatePanes();
 
