@@ -41,9 +41,7 @@ protected:
     void Read(const char* path, std::vector<std::unique_ptr<Mesh3d>>& meshes) override
     {
         MappedFile file;
-        std::string error;
-        if (!file.Open(path, error))
-            throw FormatError(std::string(path) + ": " + error);
+        OpenInput(file, path);
         ProgressMeter meter("Reading 3D Studio file", file.Size());
         const auto size = file.Size();
         const ReadProgress progress = [&meter, size](double fraction) {

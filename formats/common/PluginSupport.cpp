@@ -4,6 +4,7 @@
 #include <new>
 
 #include "common/AtomicFileWriter.h"
+#include "common/MappedFile.h"
 #include "common/Triangulate.h"
 
 namespace polyvant::formats {
@@ -46,6 +47,24 @@ void CheckMeshForExport(const Mesh3d& mesh, std::string_view path)
             throw FormatError(std::string(path) + ": mesh \"" + meshName + "\": face " +
                               std::to_string(i) + " refers to a vertex it does not have");
     }
+}
+
+void OpenInput(MappedFile& file, const char* path)
+{
+    std::string error;
+    if (!file.Open(path, error))
+        throw FormatError(std::string(path) + ": " + error);
+}
+
+std::string JoinWarnings(std::string_view path, const std::vector<std::string>& warnings)
+{
+    std::string text;
+    for (const std::string& w : warnings) {
+        if (!text.empty())
+            text += '\n';
+        text.append(path).append(": ").append(w);
+    }
+    return text;
 }
 
 ImporterBase::~ImporterBase()

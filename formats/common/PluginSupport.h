@@ -15,6 +15,7 @@
 namespace polyvant::formats {
 
 class AtomicFileWriter;
+class MappedFile;
 
 // Ends an import or export with a message that already names the file and where
 // (see LineMessage / OffsetMessage in TextScan.h).
@@ -57,6 +58,12 @@ private:
 std::string_view FileNameOf(std::string_view path) noexcept;
 // File name without directory and extension ("dir/name.obj" -> "name").
 std::string BaseNameOf(std::string_view path);
+
+// Maps the file for reading, or throws FormatError naming the file and why not.
+void OpenInput(MappedFile& file, const char* path);
+
+// One message of the warnings, each line prefixed with the file ("path: what").
+std::string JoinWarnings(std::string_view path, const std::vector<std::string>& warnings);
 
 // Throws FormatError unless the mesh's arrays match its counts and every face index is
 // below vertexCount: exporters call it so a broken record is refused, not written.

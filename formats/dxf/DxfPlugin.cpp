@@ -36,14 +36,6 @@ constexpr const char* kExportHelp =
     "target and replaces it only when complete.\n\n"
     "There are no options.";
 
-std::string JoinWarnings(const std::string& path, const std::vector<std::string>& warnings)
-{
-    std::string text;
-    for (const std::string& w : warnings)
-        text += (text.empty() ? "" : "\n") + path + ": " + w;
-    return text;
-}
-
 class DxfImporter final : public ImporterBase {
 public:
     DxfImporter() noexcept : ImporterBase(kClassName, kImportHelp) {}
@@ -52,9 +44,7 @@ protected:
     void Read(const char* path, std::vector<std::unique_ptr<Mesh3d>>& meshes) override
     {
         MappedFile file;
-        std::string error;
-        if (!file.Open(path, error))
-            throw FormatError(std::string(path) + ": " + error);
+        OpenInput(file, path);
         bool cancelled = false;
         const DxfProgress progress = [&](double fraction) {
             cancelled = !HostLink::Progress(fraction, "Reading AutoCad file");

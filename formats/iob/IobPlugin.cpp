@@ -39,14 +39,6 @@ constexpr const char* kExportHelp =
     "when complete.\n\n"
     "There are no options.";
 
-std::string JoinWarnings(const std::string& path, const std::vector<std::string>& warnings)
-{
-    std::string text;
-    for (const std::string& w : warnings)
-        text += (text.empty() ? "" : "\n") + path + ": " + w;
-    return text;
-}
-
 class IobImporter final : public ImporterBase {
 public:
     IobImporter() noexcept : ImporterBase(kImportClassName, kImportHelp) {}
@@ -55,9 +47,7 @@ protected:
     void Read(const char* path, std::vector<std::unique_ptr<Mesh3d>>& meshes) override
     {
         MappedFile file;
-        std::string error;
-        if (!file.Open(path, error))
-            throw FormatError(std::string(path) + ": " + error);
+        OpenInput(file, path);
         bool cancelled = false;
         const IobProgress progress = [&](double fraction) {
             cancelled = !HostLink::Progress(fraction, "Reading Imagine object");

@@ -38,9 +38,7 @@ protected:
     void Read(const char* path, std::vector<std::unique_ptr<Mesh3d>>& meshes) override
     {
         MappedFile file;
-        std::string error;
-        if (!file.Open(path, error))
-            throw FormatError(std::string(path) + ": " + error);
+        OpenInput(file, path);
         ProgressMeter meter("Reading Lightwave object", file.Size());
         const auto size = file.Size();
         const LwoProgress progress = [&meter, size](double fraction) {

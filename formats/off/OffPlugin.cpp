@@ -39,9 +39,7 @@ protected:
     void Read(const char* path, std::vector<std::unique_ptr<Mesh3d>>& meshes) override
     {
         MappedFile file;
-        std::string error;
-        if (!file.Open(path, error))
-            throw FormatError(std::string(path) + ": " + error);
+        OpenInput(file, path);
         ProgressMeter progress("Reading OFF file", file.Size());
         ReadOff(file.Data(), file.Size(), path, BaseNameOf(path), meshes, &progress);
     }

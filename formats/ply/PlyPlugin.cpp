@@ -45,9 +45,7 @@ private:
     void Read(const char* path, std::vector<std::unique_ptr<Mesh3d>>& meshes) override
     {
         MappedFile file;
-        std::string error;
-        if (!file.Open(path, error))
-            throw FormatError(std::string(path) + ": " + error);
+        OpenInput(file, path);
         ReadPly(file.Data(), file.Size(), path, meshes);
     }
 };

@@ -32,9 +32,7 @@ protected:
     void Read(const char* path, std::vector<std::unique_ptr<Mesh3d>>&) override
     {
         MappedFile file;
-        std::string error;
-        if (!file.Open(path, error))
-            throw FormatError(std::string(path) + ": " + error);
+        OpenInput(file, path);
         // Other programs use .pob for IFF-based files of their own.
         if (file.Size() >= 4 && std::memcmp(file.Data(), "FORM", 4) == 0)
             throw FormatError(std::string(path) +

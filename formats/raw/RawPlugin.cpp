@@ -40,9 +40,7 @@ protected:
     void Read(const char* path, std::vector<std::unique_ptr<Mesh3d>>& meshes) override
     {
         MappedFile file;
-        std::string error;
-        if (!file.Open(path, error))
-            throw FormatError(std::string(path) + ": " + error);
+        OpenInput(file, path);
         ProgressMeter progress("Reading RAW file", file.Size());
         ReadRaw(file.Data(), file.Size(), path, BaseNameOf(path), meshes, &progress);
     }
