@@ -16,7 +16,7 @@ polyvant_install() {
 # What building the program needs.
 POLYVANT_BUILD_PACKAGES=(
     build-essential cmake ninja-build ccache pkg-config
-    qt6-base-dev qt6-base-dev-tools libgl-dev libglu1-mesa-dev libfast-float-dev
+    qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libglu1-mesa-dev libfast-float-dev
 )
 # What running it needs beyond that (Mesa's drivers, an X server for headless use).
 POLYVANT_RUN_PACKAGES=(libgl1-mesa-dri qt6-qpa-plugins)
