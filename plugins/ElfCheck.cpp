@@ -112,4 +112,33 @@ bool CheckLoadableElf(const char* path, std::string* reason) noexcept
     return true;
 }
 
+bool RefersToAddressSanitizer(const char* path) noexcept
+{
+    static const char kMarker[] = "__asan_init";
+    constexpr std::size_t kMarkerLength = sizeof kMarker - 1;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // Read in blocks that overlap by the marker's length, so no match is split.
+    unsigned char block[1 << 16];
+    std::size_t kept = 0;
+    bool found = false;
+    for (;;) {
+        const ssize_t n = read(fd, block + kept, sizeof block - kept);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        const std::size_t size = kept + static_cast<std::size_t>(n);
+        if (memmem(block, size, kMarker, kMarkerLength)) {
+            found = true;
+            break;
+        }
+        kept = size < kMarkerLength ? size : kMarkerLength - 1;
+        std::memmove(block, block + size - kept, kept);
+    }
+    close(fd);
+    return found;
+}
+
 } // namespace polyvant

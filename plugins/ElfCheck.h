@@ -11,4 +11,9 @@ namespace polyvant {
 // Does not throw.
 bool CheckLoadableElf(const char* path, std::string* reason) noexcept;
 
+// True when the shared object refers to AddressSanitizer's runtime (__asan_init): such a
+// library aborts a host that was built without the sanitizer as soon as it is loaded.
+// Reads the file; false when it cannot be read. Does not throw.
+bool RefersToAddressSanitizer(const char* path) noexcept;
+
 } // namespace polyvant

@@ -41,6 +41,14 @@ PluginLibrary::PluginLibrary(const char* libraryPath)
     // dlopen of a damaged image can kill the process; only well-formed files go on.
     if (!CheckLoadableElf(path, &reason))
         return;
+#if !defined(__SANITIZE_ADDRESS__)
+    // Such a library would end this process inside dlopen (a sanitizer build's plug-in
+    // directory remembered in the settings of a normal build, say).
+    if (RefersToAddressSanitizer(path)) {
+        reason = "built with AddressSanitizer, which this program is not";
+        return;
+    }
+#endif
     // A name without "/" would make dlopen search the system library path.
     std::string openPath = path;
     if (openPath.find('/') == std::string::npos)

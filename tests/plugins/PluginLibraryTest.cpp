@@ -1,3 +1,4 @@
+#include <ElfCheck.h>
 #include <PluginLibrary.h>
 #include <cstring>
 #include <elf.h>
@@ -166,6 +167,32 @@ TEST(PluginLibraryTest, RefusesTheTruncatedFixtureAndTheTextFixture)
     EXPECT_EQ(truncated.GetStatus(), PluginLibrary::kLoadFailed);
     PluginLibrary text(FixturePath("fixture_not_elf.so").c_str());
     EXPECT_EQ(text.GetStatus(), PluginLibrary::kLoadFailed);
+}
+
+} // namespace
+} // namespace polyvant
+
+namespace polyvant {
+namespace {
+
+TEST(SanitizerCheck, FindsTheRuntimeMarkerAnywhereInTheFileEvenAcrossReadBlocks)
+{
+    TempDir dir;
+    // Straddles the reader's 64 KiB block boundary.
+    std::string image(65536 - 5, 'x');
+    image += "__asan_init";
+    image += std::string(100, 'y');
+    WriteFile(dir / "split.so", image);
+    EXPECT_TRUE(RefersToAddressSanitizer((dir / "split.so").c_str()));
+    WriteFile(dir / "plain.so", std::string(200000, 'z') + "__asan_ini");
+    EXPECT_FALSE(RefersToAddressSanitizer((dir / "plain.so").c_str()));
+    EXPECT_FALSE(RefersToAddressSanitizer((dir / "missing.so").c_str()));
+#if defined(__SANITIZE_ADDRESS__)
+    // The test build's fixtures carry the sanitizer, and this host loads them.
+    EXPECT_TRUE(RefersToAddressSanitizer(FixturePath("fixture_import.so").c_str()));
+    EXPECT_EQ(PluginLibrary(FixturePath("fixture_import.so").c_str()).GetStatus(),
+              PluginLibrary::kLoaded);
+#endif
 }
 
 } // namespace
