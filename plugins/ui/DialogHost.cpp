@@ -1,7 +1,11 @@
 #include "DialogHost.h"
 
+#include <QComboBox>
+#include <QSignalBlocker>
+
 #include <polyvant/Obj3d.h>
 
+#include "plugins/ImportCheck.h"
 #include "plugins/PluginManager.h"
 
 namespace polyvant {
@@ -84,6 +88,26 @@ ClassDescriptor* TableClass(PluginManager* plugins, const ClassTable& table, int
     if (!plugins || !table.classes || entry < 0 || entry >= table.count)
         return nullptr;
     return plugins->GetClass(table.classes[entry]);
+}
+
+void FillClassCombo(QComboBox* combo, PluginManager* plugins, const ClassTable& table)
+{
+    const QSignalBlocker block(combo);
+    if (table.count != 0 && table.classes)
+        combo->removeItem(0);
+    for (int k = 0; table.classes && k < table.count; ++k) {
+        ClassDescriptor* d = TableClass(plugins, table, k);
+        const auto name = PluginText(d ? d->ClassName() : nullptr);
+        combo->addItem(name ? QString::fromStdString(*name) : QStringLiteral("(unnamed)"));
+    }
+    if (table.current && *table.current >= 0 && *table.current < combo->count())
+        combo->setCurrentIndex(*table.current);
+}
+
+void SelectTableEntry(const ClassTable& table, int index)
+{
+    if (table.current && index >= 0 && index < table.count)
+        *table.current = index;
 }
 
 } // namespace polyvant

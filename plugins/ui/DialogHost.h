@@ -7,6 +7,8 @@
 #include <polyvant/ObjectList.h>
 #include <polyvant/Plugin.h>
 
+class QComboBox;
+
 namespace polyvant {
 
 class PluginManager;
@@ -75,6 +77,12 @@ public:
     void UpdateSceneCounts() override;
     void SetTitle(const QString& text) override;
 };
+
+// Fills a dialog's class list from a table: the "(none)" entry gives way to the class
+// names in table order, and the table's current entry is selected (without signals).
+void FillClassCombo(QComboBox* combo, PluginManager* plugins, const ClassTable& table);
+// The list's selection becomes the table's current entry at once.
+void SelectTableEntry(const ClassTable& table, int index);
 
 // The class a table entry names, or null (no plug-ins, entry or position out of range).
 ClassDescriptor* TableClass(PluginManager* plugins, const ClassTable& table, int entry);

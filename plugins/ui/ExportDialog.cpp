@@ -58,24 +58,12 @@ void ExportDialog::CreateControls()
 
 void ExportDialog::FillClasses()
 {
-    const ClassTable table = m_host.ExportTable();
-    const QSignalBlocker block(m_classCombo);
-    if (table.count != 0 && table.classes)
-        m_classCombo->removeItem(0);
-    for (int k = 0; table.classes && k < table.count; ++k) {
-        ClassDescriptor* d = TableClass(m_host.Plugins(), table, k);
-        const auto name = PluginText(d ? d->ClassName() : nullptr);
-        m_classCombo->addItem(name ? QString::fromStdString(*name) : QStringLiteral("(unnamed)"));
-    }
-    if (table.current && *table.current >= 0 && *table.current < m_classCombo->count())
-        m_classCombo->setCurrentIndex(*table.current);
+    FillClassCombo(m_classCombo, m_host.Plugins(), m_host.ExportTable());
 }
 
 void ExportDialog::OnSelection(int index)
 {
-    const ClassTable table = m_host.ExportTable();
-    if (table.current && index >= 0 && index < table.count)
-        *table.current = index;
+    SelectTableEntry(m_host.ExportTable(), index);
 }
 
 ClassDescriptor* ExportDialog::Current()
