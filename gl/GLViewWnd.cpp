@@ -11,6 +11,7 @@
 #include <QWheelEvent>
 
 #include "NavigationCursors.h"
+#include "SharedContextWorker.h"
 
 namespace polyvant {
 
@@ -62,14 +63,39 @@ GLViewWnd::GLViewWnd(int kind, const GLSceneInput* scene, QWidget* parent)
         m_lightListIds[i] = int(kListFirstLight) + i;
     }
     setMinimumSize(1, 1);
+    // Keeps the framebuffer between frames, so that a paint with nothing new can skip.
+    setUpdateBehavior(QOpenGLWidget::PartialUpdate);
 }
 
-GLViewWnd::~GLViewWnd() = default;
+GLViewWnd::~GLViewWnd()
+{
+    // A helper still compiling lists must end while its share group's contexts exist.
+    FinishBackgroundLists(nullptr);
+}
 
 void GLViewWnd::SetRenderModes(int mode, int fastMode) noexcept
 {
     m_mode = mode;
     m_fastMode = fastMode;
+    m_frameStale = true;
+}
+
+void GLViewWnd::SetScene(const GLSceneInput* scene) noexcept
+{
+    m_scene = scene;
+    m_frameStale = true;
+}
+
+void GLViewWnd::HoldScene(bool hold) noexcept
+{
+    m_holdScene = hold;
+    m_frameStale = true;
+}
+
+void GLViewWnd::RequestFrame()
+{
+    m_frameStale = true;
+    update();
 }
 
 bool GLViewWnd::EnsureContext()
@@ -83,7 +109,7 @@ bool GLViewWnd::EnsureContext()
 }
 
 int GLViewWnd::BuildDisplayLists(const BuildProgress& progress, std::string* error,
-                                 FaceEmission emission)
+                                 FaceEmission emission, bool background)
 {
     if (!EnsureContext()) {
         if (error) {
@@ -91,6 +117,9 @@ int GLViewWnd::BuildDisplayLists(const BuildProgress& progress, std::string* err
         }
         return 0;
     }
+    // Made before this context is current: making a context may change the current one.
+    auto worker = std::make_unique<SharedContextWorker>(context(), this,
+                                                        [this] { emit BackgroundListsEnded(); });
     makeCurrent();
     BuildProgress rebind;
     if (progress) {
@@ -101,7 +130,20 @@ int GLViewWnd::BuildDisplayLists(const BuildProgress& progress, std::string* err
         };
     }
     GLSceneInput empty;
-    const int ok = BuildSceneLists(m_scene ? *m_scene : empty, rebind, error, emission);
+    m_frameStale = true;
+    const int ok = BuildSceneLists(m_scene ? *m_scene : empty, rebind, error, emission,
+                                   std::move(worker), background);
+    doneCurrent();
+    return ok;
+}
+
+int GLViewWnd::FinishBackgroundLists(std::string* error)
+{
+    if (!isValid()) {
+        return FinishSceneLists(error);
+    }
+    makeCurrent();
+    const int ok = FinishSceneLists(error);
     doneCurrent();
     return ok;
 }
@@ -116,7 +158,7 @@ bool GLViewWnd::ShareLists(GLViewWnd& source, GLViewWnd& target) noexcept
 
 void GLViewWnd::Redraw()
 {
-    update();
+    RequestFrame();
 }
 
 void GLViewWnd::ResetCamera()
@@ -127,19 +169,20 @@ void GLViewWnd::ResetCamera()
         box = m_scene->box;
     }
     m_camera.Reset(box);
-    update();
+    RequestFrame();
 }
 
 void GLViewWnd::ToggleNormals()
 {
     m_showNormals = m_showNormals ? 0 : 1;
-    update();
+    RequestFrame();
 }
 
 void GLViewWnd::MarkLightChanged(int index) noexcept
 {
     m_changedLight = index;
     m_lightListsValid = 0;
+    m_frameStale = true;
 }
 
 void GLViewWnd::ClosePane()
@@ -156,6 +199,7 @@ unsigned GLViewWnd::TakeFrameError() noexcept
 
 void GLViewWnd::initializeGL()
 {
+    m_frameStale = true;
     glEnable(GL_NORMALIZE);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
@@ -165,6 +209,7 @@ void GLViewWnd::resizeGL(int, int)
 {
     // The camera works in widget pixels, like the mouse; the viewport in device pixels.
     m_camera.SetupProjection(width(), height());
+    m_frameStale = true;
 }
 
 void GLViewWnd::ApplyProjection()
@@ -190,6 +235,18 @@ void GLViewWnd::ApplyProjection()
 
 void GLViewWnd::paintGL()
 {
+    // Qt also paints when only the window around the pane changed (a dialog closed, a
+    // caption activated); the framebuffer still holds this frame then.
+    if (!m_frameStale) {
+        return;
+    }
+    m_frameStale = false;
+    if (m_holdScene) {
+        glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        return;
+    }
+    ++m_sceneFrames;
     ApplyProjection();
     DrawScene();
     const GLenum code = glGetError();
@@ -243,6 +300,9 @@ void GLViewWnd::DrawScene()
     }
     glShadeModel(GL_SMOOTH);
 
+    if ((m == kModeDouble || (!m_navigating && m_showNormals)) && SceneListsCompiling()) {
+        WaitForSceneLists(); // lists 5 and 7 may still be compiling after a build
+    }
     if (glIsList(kListFaces)) {
         switch (m) {
         case kModeBox:
@@ -314,14 +374,14 @@ void GLViewWnd::BeginNavigation()
     }
     setCursor(MakeNavigationCursor(cursor));
     m_navigating = 1;
-    update();
+    RequestFrame();
 }
 
 void GLViewWnd::EndNavigation()
 {
     unsetCursor();
     m_navigating = 0;
-    update();
+    RequestFrame();
 }
 
 void GLViewWnd::mousePressEvent(QMouseEvent* event)
@@ -357,7 +417,7 @@ void GLViewWnd::mouseMoveEvent(QMouseEvent* event)
             if (m_lastPoint.y() - p.y() < 0) {
                 m_camera.RotateUser(3, stepMode);
             }
-            update();
+            RequestFrame();
         }
         if (m_modifier == 0) {
             const double mx = p.x() - m_lastPoint.x();
@@ -367,7 +427,7 @@ void GLViewWnd::mouseMoveEvent(QMouseEvent* event)
             } else {
                 m_camera.PanOrtho(mx, my);
             }
-            update();
+            RequestFrame();
         }
         if (m_modifier == kModAlt) {
             if (m_lastPoint.y() - p.y() > 0) {
@@ -375,7 +435,7 @@ void GLViewWnd::mouseMoveEvent(QMouseEvent* event)
             } else if (m_lastPoint.y() - p.y() < 0) {
                 m_camera.ZoomAt(1, m_pressPoint.x(), m_pressPoint.y());
             }
-            update();
+            RequestFrame();
         }
     }
     m_lastPoint = p;
@@ -409,7 +469,7 @@ void GLViewWnd::wheelEvent(QWheelEvent* event)
         changed = true;
     }
     if (changed) {
-        update();
+        RequestFrame();
     }
     event->accept();
 }

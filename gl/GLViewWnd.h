@@ -32,17 +32,27 @@ public:
     explicit GLViewWnd(int kind, const GLSceneInput* scene = nullptr, QWidget* parent = nullptr);
     ~GLViewWnd() override;
 
-    void SetScene(const GLSceneInput* scene) noexcept { m_scene = scene; }
+    void SetScene(const GLSceneInput* scene) noexcept;
     // Stores both codes; no repaint.
     void SetRenderModes(int mode, int fastMode) noexcept;
     // Compiles every scene list in this pane's context (it is created first when the
     // pane has not been shown yet). 1 on success; 0 with the reason in *error.
+    // With background, lists 5 and 7 may still compile on a second thread on return;
+    // BackgroundListsEnded() follows once they have.
     int BuildDisplayLists(const BuildProgress& progress, std::string* error,
-                          FaceEmission emission = FaceEmission::kBatched);
+                          FaceEmission emission = FaceEmission::kBatched, bool background = false);
+    // Ends a background compilation (waiting for it): 1 when it succeeded or none ran,
+    // otherwise 0 with the reason in *error and every list deleted.
+    int FinishBackgroundLists(std::string* error);
     // Whether target draws the lists compiled in source: both contexts exist and are
     // in one share group.
     static bool ShareLists(GLViewWnd& source, GLViewWnd& target) noexcept;
     void Redraw();
+    // While held the pane paints only its background: a build in progress keeps the
+    // window responsive without drawing the scene again at every step.
+    void HoldScene(bool hold) noexcept;
+    // Frames painted with the scene since the pane was made.
+    int SceneFrames() const noexcept { return m_sceneFrames; }
     // Fits the scene box into the pane anew and repaints.
     void ResetCamera();
     void ToggleNormals();
@@ -62,6 +72,9 @@ public:
     // OpenGL errors seen after frames since the last call (first code, or GL_NO_ERROR).
     unsigned TakeFrameError() noexcept;
 
+signals:
+    void BackgroundListsEnded();
+
 protected:
     void initializeGL() override;
     void resizeGL(int w, int h) override;
@@ -72,6 +85,8 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
+    // Marks the frame out of date and schedules a paint.
+    void RequestFrame();
     void ApplyProjection();
     void DrawScene();
     void ReadModifiers(Qt::KeyboardModifiers modifiers) noexcept;
@@ -96,6 +111,9 @@ private:
     int m_fastMode = kModeBox;
     int m_navigating = 0;
     int m_showNormals = 0;
+    bool m_holdScene = false;
+    bool m_frameStale = true;
+    int m_sceneFrames = 0;
     int m_wheelRemainder = 0;
     unsigned m_frameError = 0;
 };

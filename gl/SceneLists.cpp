@@ -2,11 +2,13 @@
 
 #include <GL/gl.h>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include <polyvant/Obj3d.h>
@@ -15,6 +17,7 @@
 
 #include "ColourTable.h"
 #include "GLTypes.h"
+#include "MeshGeometry.h"
 #include "model/EdgeArray.h"
 #include "model/FaceArray.h"
 #include "model/VertexArray.h"
@@ -23,66 +26,51 @@ namespace polyvant {
 
 namespace {
 
-constexpr double kFaceCreaseAngle = 89.0;
-constexpr double kEdgeCreaseAngle = 1.0;
 constexpr GLfloat kFaceShininess = 127.0f;
 constexpr GLfloat kLineShininess = 128.0f;
 // Triangles (or lines) handed to OpenGL per block; progress is reported between blocks.
 constexpr std::size_t kBlockFaces = 32768;
 
-// cos(89 degrees) bounds between which VecAngle itself decides, so that the fast test
-// agrees with it to the last bit.
-const double kCosCreaseLow = std::cos((kFaceCreaseAngle + 1e-6) * 0.017453292519943295);
-const double kCosCreaseHigh = std::cos((kFaceCreaseAngle - 1e-6) * 0.017453292519943295);
-
-// VecAngle(a, b) < kFaceCreaseAngle, without acos for all but the borderline cases.
-bool WithinCrease(const double* a, const double* b)
-{
-    const double d = VecLength(a) * VecLength(b);
-    if (d == 0.0 || std::isnan(d)) {
-        return true; // VecAngle answers 0
-    }
-    const double c = VecDot(a, b) / d;
-    if (c > kCosCreaseHigh) {
-        return true;
-    }
-    if (c < kCosCreaseLow || std::isnan(c)) {
-        return false;
-    }
-    return VecAngle(a, b) < kFaceCreaseAngle;
-}
-
-// What one mesh contributes to the lists, computed from its topology once per build.
-struct MeshGeometry {
+// One mesh's share of the lists and the colour it is drawn in.
+struct ListMesh {
     const Mesh3d* mesh = nullptr;
     float colour[3] = {0.0f, 0.0f, 0.0f};
-    std::vector<float> corners;     // p0, p1, p2 of each face
-    std::vector<float> normals;     // vertex normals N0, N1, N2 of each face
-    std::vector<float> normalLines; // centroid and tip of each face's normal line
-    std::vector<float> edges;       // both ends of each feature edge
+    MeshGeometry geometry;
 };
 
-// Reports units of work done as a share of [first, first + span] of the whole build.
+// Reports units of work done as a share of [first, first + span] of the whole build. Units
+// done on a helper thread count through `helper`; only the thread that made the object
+// reports, and only when it has a callback.
 class Progress {
 public:
-    Progress(const BuildProgress& callback, double total, double first, double span)
-        : m_callback(callback), m_total(total), m_first(first), m_span(span)
+    Progress(const BuildProgress* callback, double total, double first, double span,
+             const std::atomic<std::uint64_t>* helper = nullptr)
+        : m_callback(callback), m_total(total), m_first(first), m_span(span), m_helper(helper),
+          m_owner(std::this_thread::get_id())
     {
     }
     void Advance(double units)
     {
-        m_done += units;
-        if (m_callback && m_total > 0.0) {
-            m_callback(m_first + m_span * (m_done < m_total ? m_done / m_total : 1.0));
+        m_done.fetch_add(std::uint64_t(units));
+        Report();
+    }
+    void Report()
+    {
+        if (m_callback && *m_callback && m_total > 0.0 && std::this_thread::get_id() == m_owner) {
+            const double done = double(m_done.load() + (m_helper ? m_helper->load() : 0));
+            (*m_callback)(m_first + m_span * (done < m_total ? done / m_total : 1.0));
         }
     }
+    const std::atomic<std::uint64_t>& Done() const { return m_done; }
 
 private:
-    const BuildProgress& m_callback;
+    const BuildProgress* m_callback;
     double m_total;
     double m_first;
     double m_span;
-    double m_done = 0.0;
+    const std::atomic<std::uint64_t>* m_helper;
+    std::thread::id m_owner;
+    std::atomic<std::uint64_t> m_done{0};
 };
 
 // Share of the build that the topology work takes (measured: about as long as compiling).
@@ -106,122 +94,15 @@ void SetObjectMaterial(const float* c, GLfloat shininess)
     SetMaterial(ambient, diffuse, specular, shininess, diffuse);
 }
 
-void PutFloats(std::vector<float>& out, const double* p, int n = 3)
-{
-    for (int i = 0; i < n; ++i) {
-        out.push_back(static_cast<float>(p[i]));
-    }
-}
-
-// Face corners, smooth vertex normals, normal lines and feature edges of one mesh. The
-// topology is built once here and freed again when this call built it.
-void CollectGeometry(Mesh3d& mesh, double normalLength, MeshGeometry& out)
-{
-    const bool hadTopology = mesh.vertices || mesh.faces || mesh.edges;
-    if (!hadTopology && mesh.BuildTopology() != 1) {
-        return;
-    }
-    struct Release {
-        Mesh3d& mesh;
-        bool owned;
-        ~Release()
-        {
-            if (owned) {
-                mesh.FreeTopology();
-            }
-        }
-    } release{mesh, !hadTopology};
-    if (!mesh.vertices || !mesh.faces) {
-        return;
-    }
-    const VertexArray& vertices = *mesh.vertices;
-    const FaceArray& faces = *mesh.faces;
-    const std::uint32_t vertexCount = vertices.Count();
-    const std::uint32_t faceCount = faces.Count();
-    if (vertexCount == kNoIndex || faceCount == kNoIndex) {
-        return;
-    }
-
-    std::vector<std::uint32_t> corners(std::size_t(faceCount) * 3);
-    std::vector<double> faceNormals(std::size_t(faceCount) * 3);
-    std::uint32_t kept = 0;
-    for (std::uint32_t f = 0; f < faceCount; ++f) {
-        std::uint32_t* v = &corners[std::size_t(f) * 3];
-        if (faces.GetFace(v, f) != 0 || v[0] >= vertexCount || v[1] >= vertexCount ||
-            v[2] >= vertexCount) {
-            v[0] = v[1] = v[2] = kNoIndex;
-            continue;
-        }
-        double tri[9];
-        for (int k = 0; k < 3; ++k) {
-            VecCopy(tri + 3 * k, vertices.Position(v[k]));
-        }
-        TriangleNormal(tri, &faceNormals[std::size_t(f) * 3]);
-        ++kept;
-    }
-
-    out.corners.reserve(std::size_t(kept) * 9);
-    out.normals.reserve(std::size_t(kept) * 9);
-    out.normalLines.reserve(std::size_t(kept) * 6);
-    for (std::uint32_t f = 0; f < faceCount; ++f) {
-        const std::uint32_t* v = &corners[std::size_t(f) * 3];
-        if (v[0] == kNoIndex) {
-            continue;
-        }
-        const double* fn = &faceNormals[std::size_t(f) * 3];
-        double centroid[3] = {0.0, 0.0, 0.0};
-        for (int k = 0; k < 3; ++k) {
-            const double* p = vertices.Position(v[k]);
-            PutFloats(out.corners, p);
-            VecAdd(centroid, centroid, p);
-            double sum[3] = {0.0, 0.0, 0.0};
-            for (std::uint32_t g : vertices.VertexFaceList(v[k])) {
-                if (g >= faceCount || corners[std::size_t(g) * 3] == kNoIndex) {
-                    continue;
-                }
-                const double* gn = &faceNormals[std::size_t(g) * 3];
-                if (WithinCrease(gn, fn)) {
-                    VecAdd(sum, sum, gn);
-                }
-            }
-            VecNormalize(sum);
-            PutFloats(out.normals, sum);
-        }
-        VecScale(centroid, centroid, 0.3333333333333333);
-        double tip[3];
-        VecScale(tip, fn, normalLength);
-        VecAdd(tip, tip, centroid);
-        PutFloats(out.normalLines, centroid);
-        PutFloats(out.normalLines, tip);
-    }
-
-    std::unique_ptr<Mesh3d> edges(mesh.ExtractEdges(kEdgeCreaseAngle));
-    if (edges && edges->edges && edges->vertices) {
-        const std::uint32_t edgeCount = edges->edges->Count();
-        const std::uint32_t edgeVertices = edges->vertices->Count();
-        if (edgeCount != kNoIndex) {
-            out.edges.reserve(std::size_t(edgeCount) * 6);
-            for (std::uint32_t e = 0; e < edgeCount; ++e) {
-                std::uint32_t ends[2];
-                if (edges->edges->GetEdge(ends, e) != 0 || ends[0] >= edgeVertices ||
-                    ends[1] >= edgeVertices) {
-                    continue;
-                }
-                PutFloats(out.edges, edges->vertices->Position(ends[0]));
-                PutFloats(out.edges, edges->vertices->Position(ends[1]));
-            }
-        }
-    }
-}
-
 // Lists 4 and 5: the faces of every mesh, front winding with negated normals or back
 // winding with the normals as computed.
-void EmitFaces(const std::vector<MeshGeometry>& meshes, bool back, FaceEmission emission,
+void EmitFaces(const std::vector<ListMesh>& meshes, bool back, FaceEmission emission,
                Progress& progress)
 {
     std::vector<float> block;
-    for (const MeshGeometry& m : meshes) {
-        SetObjectMaterial(m.colour, kFaceShininess);
+    for (const ListMesh& lm : meshes) {
+        SetObjectMaterial(lm.colour, kFaceShininess);
+        const MeshGeometry& m = lm.geometry;
         const std::size_t faceCount = m.corners.size() / 9;
         for (std::size_t first = 0; first < faceCount; first += kBlockFaces) {
             const std::size_t last = std::min(faceCount, first + kBlockFaces);
@@ -370,6 +251,11 @@ float ClampOrZero(double value, double high)
 
 void DeleteSceneLists() noexcept
 {
+    // A helper still compiling would put its lists back afterwards.
+    try {
+        FinishSceneLists(nullptr);
+    } catch (...) {
+    }
     glDeleteLists(1, kLastSceneList);
 }
 
@@ -383,8 +269,154 @@ double NormalLineLength(const SceneBox& box) noexcept
     return std::isfinite(diagonal) ? -diagonal / 12.0 : 0.0;
 }
 
+namespace {
+
+const char* const kOutOfMemory = "Not enough memory to build the display lists.";
+
+bool CompileEdges(const std::vector<ListMesh>& meshes, Progress& progress, std::string* error)
+{
+    glNewList(kListEdges, GL_COMPILE);
+    glFrontFace(GL_CCW);
+    for (const ListMesh& m : meshes) {
+        SetObjectMaterial(m.colour, kLineShininess);
+        EmitLines(m.geometry.edges, progress);
+    }
+    return EndList(error);
+}
+
+// Lists 5 and 7, which the first picture of the usual modes does not need.
+bool CompileBackFacesAndNormals(const std::vector<ListMesh>& meshes, FaceEmission emission,
+                                Progress& progress, std::string* error)
+{
+    glNewList(kListBackFaces, GL_COMPILE);
+    glFrontFace(GL_CCW);
+    EmitFaces(meshes, true, emission, progress);
+    if (!EndList(error)) {
+        return false;
+    }
+    glNewList(kListNormals, GL_COMPILE);
+    glFrontFace(GL_CCW);
+    for (const ListMesh& m : meshes) {
+        const float blue[4] = {0.0f, 0.0f, 1.0f, 1.0f};
+        const float black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+        SetMaterial(blue, blue, black, kLineShininess, blue);
+        EmitLines(m.geometry.normalLines, progress);
+    }
+    return EndList(error);
+}
+
+// Lists 4, 1, the lights and 15, and list 6 when edges is set.
+bool CompileTheOthers(const GLSceneInput& scene, const std::vector<ListMesh>& meshes,
+                      FaceEmission emission, bool edges, Progress& progress, std::string* error)
+{
+    glNewList(kListFaces, GL_COMPILE);
+    glFrontFace(GL_CCW);
+    EmitFaces(meshes, false, emission, progress);
+    if (!EndList(error)) {
+        return false;
+    }
+
+    glNewList(kListBoxes, GL_COMPILE);
+    glFrontFace(GL_CCW);
+    for (const ListMesh& m : meshes) {
+        SetObjectMaterial(m.colour, kLineShininess);
+        if (!m.mesh->boundsEmpty) {
+            EmitBox(*m.mesh);
+        }
+    }
+    if (!EndList(error)) {
+        return false;
+    }
+    if (edges && !CompileEdges(meshes, progress, error)) {
+        return false;
+    }
+
+    BuildLightLists(scene.lights, true, -1);
+
+    glNewList(kListSceneMarks, GL_COMPILE);
+    EmitSceneMarks(scene.box);
+    return EndList(error);
+}
+
+// Lists 6, 5 and 7 on a helper thread, in that order: the first picture needs list 6, so
+// the build waits for it, while 5 and 7 may go on compiling afterwards. The job owns what
+// they are made from.
+struct HelperJob {
+    enum : int { kEdgesPending, kEdgesDone, kEdgesFailed };
+    std::vector<ListMesh> meshes;
+    FaceEmission emission = FaceEmission::kBatched;
+    std::unique_ptr<Progress> progress; // counts only; nobody reports it
+    std::atomic<int> edges{kEdgesPending};
+    bool ok = true;
+    std::string error;
+
+    void Run() noexcept
+    {
+        try {
+            if (edges.load() == kEdgesPending) {
+                ok = CompileEdges(meshes, *progress, &error);
+                glFinish(); // other contexts draw it as soon as it is marked done
+                edges.store(ok ? kEdgesDone : kEdgesFailed);
+            }
+            if (ok) {
+                ok = CompileBackFacesAndNormals(meshes, emission, *progress, &error);
+            }
+        } catch (const std::bad_alloc&) {
+            glEndList();
+            DrainErrors();
+            ok = false;
+            error = kOutOfMemory;
+        }
+        if (edges.load() == kEdgesPending) {
+            edges.store(kEdgesFailed);
+        }
+    }
+};
+
+// The helper compile of the last build, until it has been finished.
+struct Pending {
+    std::unique_ptr<ListWorker> worker;
+    std::shared_ptr<HelperJob> job;
+};
+Pending g_pending;
+
+} // namespace
+
+bool SceneListsCompiling() noexcept
+{
+    return g_pending.worker && !g_pending.worker->WaitFor(0);
+}
+
+void WaitForSceneLists() noexcept
+{
+    if (g_pending.worker) {
+        g_pending.worker->WaitFor(-1);
+    }
+}
+
+int FinishSceneLists(std::string* error)
+{
+    if (!g_pending.worker) {
+        return 1;
+    }
+    g_pending.worker->WaitFor(-1);
+    const std::shared_ptr<HelperJob> job = std::move(g_pending.job);
+    if (!g_pending.worker->Ran()) {
+        job->Run(); // its thread found no context: compile here after all
+    }
+    g_pending.worker.reset();
+    if (job->ok) {
+        return 1;
+    }
+    glDeleteLists(1, kLastSceneList);
+    if (error) {
+        *error = job->error;
+    }
+    return 0;
+}
+
 int BuildSceneLists(const GLSceneInput& scene, const BuildProgress& progress, std::string* error,
-                    FaceEmission emission)
+                    FaceEmission emission, std::unique_ptr<ListWorker> worker, bool background)
 {
     DrainErrors();
     DeleteSceneLists();
@@ -392,9 +424,10 @@ int BuildSceneLists(const GLSceneInput& scene, const BuildProgress& progress, st
         return 1;
     }
     try {
+        auto job = std::make_shared<HelperJob>();
+        job->emission = emission;
+        std::vector<ListMesh>& meshes = job->meshes;
         // One colour per entry, in entry order, whatever its type.
-        std::vector<MeshGeometry> meshes;
-        std::vector<Mesh3d*> meshObjects;
         int entry = 0;
         double faceTotal = 0.0;
         for (const ListNode* node = scene.objects->head; node; node = node->next, ++entry) {
@@ -405,97 +438,65 @@ int BuildSceneLists(const GLSceneInput& scene, const BuildProgress& progress, st
                 continue;
             }
             auto* mesh = static_cast<Mesh3d*>(object);
-            MeshGeometry m;
+            ListMesh m;
             m.mesh = mesh;
             const double* c = ColourTableRow(row);
             for (int i = 0; i < 3; ++i) {
                 m.colour[i] = static_cast<float>(c[i]);
             }
             meshes.push_back(std::move(m));
-            meshObjects.push_back(mesh);
             faceTotal += mesh->faceCount;
         }
 
-        Progress collecting(progress, faceTotal, 0.0, kCollectShare);
+        Progress collecting(&progress, faceTotal, 0.0, kCollectShare);
         const double normalLength = NormalLineLength(scene.box);
         std::size_t faces = 0;
         std::size_t edgeCount = 0;
-        for (std::size_t i = 0; i < meshes.size(); ++i) {
-            CollectGeometry(*meshObjects[i], normalLength, meshes[i]);
-            faces += meshes[i].corners.size() / 9;
-            edgeCount += meshes[i].edges.size() / 6;
-            collecting.Advance(double(meshObjects[i]->faceCount));
+        for (ListMesh& m : meshes) {
+            CollectMeshGeometry(*const_cast<Mesh3d*>(m.mesh), normalLength, m.geometry);
+            faces += m.geometry.corners.size() / 9;
+            edgeCount += m.geometry.edges.size() / 6;
+            collecting.Advance(double(m.mesh->faceCount));
         }
 
         const double compileTotal = double(faces) * 3.0 + double(edgeCount);
-        Progress compiling(progress, compileTotal, kCollectShare, 1.0 - kCollectShare);
-
-        glNewList(kListFaces, GL_COMPILE);
-        glFrontFace(GL_CCW);
-        EmitFaces(meshes, false, emission, compiling);
-        if (!EndList(error)) {
-            DeleteSceneLists();
+        job->progress = std::make_unique<Progress>(nullptr, compileTotal, 0.0, 0.0);
+        Progress compiling(&progress, compileTotal, kCollectShare, 1.0 - kCollectShare,
+                           &job->progress->Done());
+        if (worker && worker->Start([job] { job->Run(); })) {
+            g_pending.worker = std::move(worker);
+            g_pending.job = job;
+        }
+        const bool helper = g_pending.worker != nullptr;
+        if (!CompileTheOthers(scene, meshes, emission, !helper, compiling, error)) {
+            DeleteSceneLists(); // waits for the helper first
             return 0;
         }
-        glNewList(kListBackFaces, GL_COMPILE);
-        glFrontFace(GL_CCW);
-        EmitFaces(meshes, true, emission, compiling);
-        if (!EndList(error)) {
-            DeleteSceneLists();
-            return 0;
-        }
-
-        glNewList(kListBoxes, GL_COMPILE);
-        glFrontFace(GL_CCW);
-        for (const MeshGeometry& m : meshes) {
-            SetObjectMaterial(m.colour, kLineShininess);
-            if (!m.mesh->boundsEmpty) {
-                EmitBox(*m.mesh);
+        if (!helper) {
+            if (!CompileBackFacesAndNormals(meshes, emission, compiling, error)) {
+                DeleteSceneLists();
+                return 0;
             }
+            return 1;
         }
-        if (!EndList(error)) {
-            DeleteSceneLists();
-            return 0;
+        // The helper's thread may have found no context: then it ends without compiling,
+        // and FinishSceneLists compiles here.
+        while (job->edges.load() == HelperJob::kEdgesPending && !g_pending.worker->WaitFor(10)) {
+            compiling.Report();
         }
-
-        glNewList(kListEdges, GL_COMPILE);
-        glFrontFace(GL_CCW);
-        for (const MeshGeometry& m : meshes) {
-            SetObjectMaterial(m.colour, kLineShininess);
-            EmitLines(m.edges, compiling);
-        }
-        if (!EndList(error)) {
-            DeleteSceneLists();
-            return 0;
-        }
-
-        glNewList(kListNormals, GL_COMPILE);
-        glFrontFace(GL_CCW);
-        for (const MeshGeometry& m : meshes) {
-            const float blue[4] = {0.0f, 0.0f, 1.0f, 1.0f};
-            const float black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-            SetMaterial(blue, blue, black, kLineShininess, blue);
-            EmitLines(m.normalLines, compiling);
-        }
-        if (!EndList(error)) {
-            DeleteSceneLists();
-            return 0;
-        }
-
-        BuildLightLists(scene.lights, true, -1);
-
-        glNewList(kListSceneMarks, GL_COMPILE);
-        EmitSceneMarks(scene.box);
-        if (!EndList(error)) {
-            DeleteSceneLists();
-            return 0;
+        if (!background || job->edges.load() != HelperJob::kEdgesDone) {
+            while (!g_pending.worker->WaitFor(25)) {
+                compiling.Report();
+            }
+            compiling.Report();
+            return FinishSceneLists(error);
         }
     } catch (const std::bad_alloc&) {
         glEndList(); // harmless when no list is open
         DrainErrors();
         DeleteSceneLists();
         if (error) {
-            *error = "Not enough memory to build the display lists.";
+            *error = kOutOfMemory;
         }
         return 0;
     }

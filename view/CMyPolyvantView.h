@@ -72,6 +72,9 @@ private:
     void LayoutPanes(bool afterResize);
     bool RunBuild();
     void ReportFirstFrameAndQuit();
+    // Ends the build's background list compilation; a failure removes the panes with
+    // its message.
+    void FinishBackgroundLists();
     void BuildFailed(const QString& reason);
 
     polyvant::ViewHost& m_host;

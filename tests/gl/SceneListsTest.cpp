@@ -194,6 +194,65 @@ TEST_F(SceneListsTest, OutOfRangeSpotValuesAreClampedInsteadOfRaisingGLErrors)
     EXPECT_EQ(p.TakeFrameError(), unsigned(GL_NO_ERROR));
 }
 
+TEST_F(SceneListsTest, ListsLeftToTheBackgroundDrawTheSamePixelsOnceWaitedFor)
+{
+    scene.Add(MakeBumpySphere(150, 300)); // long enough that the frame comes first
+    scene.ComputeBox();
+    scene.AddDefaultLights();
+    GLViewWnd& p = Show(kViewUser);
+    std::string error;
+    for (bool normals : {false, true}) {
+        p.SetRenderModes(kModeDouble, kModeBox);
+        if (normals != p.ShowNormals()) {
+            p.ToggleNormals();
+        }
+        ASSERT_EQ(p.BuildDisplayLists({}, &error, FaceEmission::kBatched, true), 1) << error;
+        p.ResetCamera();
+        const QImage early = p.grabFramebuffer(); // waits for lists 5 and 7 itself
+        EXPECT_EQ(p.FinishBackgroundLists(&error), 1) << error;
+        EXPECT_FALSE(SceneListsCompiling());
+        ASSERT_EQ(p.BuildDisplayLists({}, &error), 1) << error;
+        p.ResetCamera();
+        const QImage settled = p.grabFramebuffer();
+        EXPECT_EQ(p.TakeFrameError(), unsigned(GL_NO_ERROR));
+        if (early != settled) {
+            ADD_FAILURE() << "normals " << normals << ": " << test::SaveArtifact(early, "early")
+                          << " " << test::SaveArtifact(settled, "settled");
+        }
+    }
+    // A build started while the last one still compiles waits for it.
+    ASSERT_EQ(p.BuildDisplayLists({}, &error, FaceEmission::kBatched, true), 1) << error;
+    ASSERT_EQ(p.BuildDisplayLists({}, &error, FaceEmission::kBatched, true), 1) << error;
+    EXPECT_EQ(p.FinishBackgroundLists(&error), 1) << error;
+    p.makeCurrent();
+    for (GLuint list : {1u, 3u, 4u, 5u, 6u, 7u, 15u}) {
+        EXPECT_TRUE(glIsList(list)) << "list " << list;
+    }
+    p.doneCurrent();
+}
+
+TEST_F(SceneListsTest, APaintWithNothingNewKeepsTheFrameInsteadOfDrawingAgain)
+{
+    const double c[3] = {0, 0, 0};
+    scene.Add(test::MakeCube(c, 1.0));
+    scene.ComputeBox();
+    GLViewWnd& p = Show(kViewFront);
+    std::string error;
+    ASSERT_EQ(p.BuildDisplayLists({}, &error), 1);
+    p.ResetCamera();
+    const QImage first = p.grabFramebuffer();
+    const int frames = p.SceneFrames();
+    ASSERT_GT(frames, 0);
+    p.update(); // as when a dialog over it closes
+    QTest::qWait(50);
+    EXPECT_EQ(p.grabFramebuffer(), first);
+    EXPECT_EQ(p.SceneFrames(), frames);
+    p.SetRenderModes(kModeWire, kModeBox);
+    p.Redraw();
+    EXPECT_NE(p.grabFramebuffer(), first);
+    EXPECT_EQ(p.SceneFrames(), frames + 1);
+}
+
 TEST(OpenGLInfoDialogTest, ShowsTheImplementationStringsInTheirPlaces)
 {
     OpenGLInfoDialog dialog;

@@ -124,6 +124,22 @@ TEST_F(MainViewTest, BuildShowsCountsAndFourPanesDrawingTheSharedLists)
     EXPECT_EQ(host.scene.Lights().Count(), 4);
 }
 
+TEST_F(MainViewTest, ABuildDrawsEachPaneOnceAndEndsItsBackgroundCompilation)
+{
+    AddCube();
+    ViewModes modes = view->Modes();
+    modes.modes[kViewUser][0] = kModeDouble; // needs a list left to the background
+    view->SetModes(modes);
+    view->BuildViews();
+    QTRY_VERIFY(!SceneListsCompiling());
+    QTest::qWait(100); // the progress dialog has gone: nothing may draw again for it
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(view->Pane(i)->SceneFrames(), 1) << "pane " << i;
+    }
+    EXPECT_TRUE(host.messages.isEmpty()) << host.messages.join("\n").toStdString();
+    EXPECT_GT(test::CountLit(view->Pane(kViewUser)->grabFramebuffer()), 100);
+}
+
 TEST_F(MainViewTest, PanesTileTheClientAreaAndAResizeSwapsFrontAndSide)
 {
     AddCube();
