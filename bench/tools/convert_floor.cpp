@@ -2,19 +2,18 @@
 // thread. Maps the input, parses with fast_float, writes in large blocks.
 //   convert_floor obj2stlb IN.obj OUT.stl   triangles (fans) to binary STL
 //   convert_floor stl2obj  IN.stl OUT.obj   binary STL to OBJ with welded vertices
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fast_float/fast_float.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-
-#include <charconv>
-#include <fast_float/fast_float.h>
 
 namespace {
 
@@ -193,8 +192,8 @@ int StlToObj(const char* in, const char* out)
             std::memcpy(p, record + 12 + 12 * k, 12);
             std::uint32_t bits[3];
             std::memcpy(bits, p, 12);
-            std::uint64_t h = (bits[0] * 0x9E3779B97F4A7C15ull) ^ (bits[1] * 0xC2B2AE3D27D4EB4Full) ^
-                              (bits[2] * 0x165667B19E3779F9ull);
+            std::uint64_t h = (bits[0] * 0x9E3779B97F4A7C15ull) ^
+                              (bits[1] * 0xC2B2AE3D27D4EB4Full) ^ (bits[2] * 0x165667B19E3779F9ull);
             h ^= h >> 29;
             std::size_t slot = std::size_t(h) & (buckets - 1);
             for (;;) {
@@ -215,15 +214,16 @@ int StlToObj(const char* in, const char* out)
     }
     Writer w(out);
     for (std::size_t i = 0; i < v.size(); i += 3) {
-        char* room = w.Room(64);
+        char* room = w.Room(96);
         char* q = room;
         *q++ = 'v';
         for (int k = 0; k < 3; ++k) {
             *q++ = ' ';
-            q = std::to_chars(q, room + 64, v[i + std::size_t(k)]).ptr;
+            // The exact value, as the converter writes it: STL's floats widened to double.
+            q = std::to_chars(q, room + 96, double(v[i + std::size_t(k)])).ptr;
         }
         *q++ = '\n';
-        w.Shrink(std::size_t(room + 64 - q));
+        w.Shrink(std::size_t(room + 96 - q));
     }
     for (std::size_t i = 0; i < faces.size(); i += 3) {
         char* room = w.Room(40);

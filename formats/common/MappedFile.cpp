@@ -73,4 +73,17 @@ bool MappedFile::Open(const char* path, std::string& error)
     return true;
 }
 
+void MappedFile::ReleaseBefore(const char* p) noexcept
+{
+    if (!mapping || p <= data || p > data + size)
+        return;
+    static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t end = static_cast<std::size_t>(p - data) / page * page;
+    if (end <= released)
+        return;
+    // The mapping is private and read-only: dropping its pages loses nothing.
+    madvise(static_cast<char*>(mapping) + released, end - released, MADV_DONTNEED);
+    released = end;
+}
+
 } // namespace polyvant::formats

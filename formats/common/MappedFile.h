@@ -17,11 +17,16 @@ public:
     bool Open(const char* path, std::string& error);
     const char* Data() const noexcept { return data; }
     std::size_t Size() const noexcept { return size; }
+    // A reader that has passed p for good lets the pages before it go from memory (they
+    // stay readable: touching them again reads them back). Keeps the peak memory of a big
+    // import near its arrays instead of arrays plus file.
+    void ReleaseBefore(const char* p) noexcept;
 
 private:
     const char* data = nullptr;
     std::size_t size = 0;
     void* mapping = nullptr;
+    std::size_t released = 0; // bytes from the start already let go
 };
 
 } // namespace polyvant::formats

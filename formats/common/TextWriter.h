@@ -2,6 +2,7 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "common/AtomicFileWriter.h"
@@ -9,34 +10,42 @@
 namespace polyvant::formats {
 
 // Formats text for exporters into a buffer that goes to an AtomicFileWriter in large
-// blocks. Doubles are written in the shortest form that reads back to the same value,
-// so an export reimports exactly. Writing never throws; Finish reports the first
-// failure.
+// blocks, or to a string (for a part of a file formatted on another thread). Doubles are
+// written in the shortest form that reads back to the same value, so an export reimports
+// exactly. Writing to a file never throws; Flush reports the first failure. Writing to a
+// string throws std::bad_alloc when memory runs out.
 class TextWriter {
 public:
-    explicit TextWriter(AtomicFileWriter& out) noexcept : sink(out) {}
-    ~TextWriter() { Flush(); }
+    explicit TextWriter(AtomicFileWriter& out) noexcept : sink(&out) {}
+    explicit TextWriter(std::string& out) noexcept : text(&out) {}
+    ~TextWriter()
+    {
+        try {
+            Flush();
+        } catch (...) {
+        }
+    }
     TextWriter(const TextWriter&) = delete;
     TextWriter& operator=(const TextWriter&) = delete;
 
-    void Put(std::string_view text) noexcept
+    void Put(std::string_view chars)
     {
-        if (text.size() > kBufferSize - used) {
+        if (chars.size() > kBufferSize - used) {
             Flush();
-            if (text.size() > kBufferSize) {
-                ok = sink.Write(text) && ok;
+            if (chars.size() > kBufferSize) {
+                Hand(chars.data(), chars.size());
                 return;
             }
         }
-        std::char_traits<char>::copy(buffer + used, text.data(), text.size());
-        used += text.size();
+        std::char_traits<char>::copy(buffer + used, chars.data(), chars.size());
+        used += chars.size();
     }
-    void Put(char c) noexcept
+    void Put(char c)
     {
         Reserve(1);
         buffer[used++] = c;
     }
-    void PutDouble(double value) noexcept
+    void PutDouble(double value)
     {
         Reserve(kMaxNumber);
         // -0.0 would print as "-0": harmless, but plain 0 reads better.
@@ -45,13 +54,13 @@ public:
         used = static_cast<std::size_t>(
             std::to_chars(buffer + used, buffer + kBufferSize, value).ptr - buffer);
     }
-    void PutUnsigned(std::uint64_t value) noexcept
+    void PutUnsigned(std::uint64_t value)
     {
         Reserve(kMaxNumber);
         used = static_cast<std::size_t>(
             std::to_chars(buffer + used, buffer + kBufferSize, value).ptr - buffer);
     }
-    void PutInteger(std::int64_t value) noexcept
+    void PutInteger(std::int64_t value)
     {
         Reserve(kMaxNumber);
         used = static_cast<std::size_t>(
@@ -60,11 +69,11 @@ public:
 
     // Bytes handed over so far plus those still buffered.
     std::uint64_t BytesWritten() const noexcept { return flushed + used; }
-    // Hands the buffer to the file; false once any write failed.
-    bool Flush() noexcept
+    // Hands the buffer to the file or string; false once any write failed.
+    bool Flush()
     {
         if (used) {
-            ok = sink.Write(buffer, used) && ok;
+            Hand(buffer, used);
             flushed += used;
             used = 0;
         }
@@ -75,13 +84,21 @@ private:
     static constexpr std::size_t kBufferSize = 1 << 16;
     static constexpr std::size_t kMaxNumber = 32; // longest shortest-form double is 24
 
-    void Reserve(std::size_t n) noexcept
+    void Reserve(std::size_t n)
     {
         if (kBufferSize - used < n)
             Flush();
     }
+    void Hand(const char* bytes, std::size_t count)
+    {
+        if (sink)
+            ok = sink->Write(bytes, count) && ok;
+        else
+            text->append(bytes, count);
+    }
 
-    AtomicFileWriter& sink;
+    AtomicFileWriter* sink = nullptr;
+    std::string* text = nullptr;
     std::size_t used = 0;
     std::uint64_t flushed = 0;
     bool ok = true;

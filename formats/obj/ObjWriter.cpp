@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "common/OrderedText.h"
 #include "common/PluginSupport.h"
 #include "common/TextWriter.h"
 
@@ -51,31 +52,45 @@ void WriteObj(const std::vector<const Mesh3d*>& meshes, AtomicFileWriter& out, c
         w.Put("o ");
         w.Put(StatementName(mesh->name));
         w.Put('\n');
+        // Number formatting is most of the work: two threads share it, in order.
         const double* v = mesh->vertexData;
-        for (std::uint32_t i = 0; i < mesh->vertexCount; ++i, v += 3) {
-            w.Put("v ");
-            w.PutDouble(v[0]);
-            w.Put(' ');
-            w.PutDouble(v[1]);
-            w.Put(' ');
-            w.PutDouble(v[2]);
-            w.Put('\n');
-            if ((i & 0xFFFF) == 0xFFFF)
-                progress.Update(done + i);
-        }
+        FormatInOrder(
+            mesh->vertexCount,
+            [v](std::uint64_t first, std::uint64_t last, TextWriter& text) {
+                for (const double* p = v + 3 * first; p != v + 3 * last; p += 3) {
+                    text.Put("v ");
+                    text.PutDouble(p[0]);
+                    text.Put(' ');
+                    text.PutDouble(p[1]);
+                    text.Put(' ');
+                    text.PutDouble(p[2]);
+                    text.Put('\n');
+                }
+            },
+            [&](const std::string& chunk, std::uint64_t count) {
+                w.Put(chunk);
+                progress.Update(done + count);
+            });
         done += mesh->vertexCount;
         const std::uint32_t* f = mesh->faceData;
-        for (std::uint32_t i = 0; i < mesh->faceCount; ++i, f += kFaceWords) {
-            w.Put("f ");
-            w.PutUnsigned(base + f[0]);
-            w.Put(' ');
-            w.PutUnsigned(base + f[1]);
-            w.Put(' ');
-            w.PutUnsigned(base + f[2]);
-            w.Put('\n');
-            if ((i & 0xFFFF) == 0xFFFF)
-                progress.Update(done + i);
-        }
+        FormatInOrder(
+            mesh->faceCount,
+            [f, base](std::uint64_t first, std::uint64_t last, TextWriter& text) {
+                for (const std::uint32_t* p = f + kFaceWords * first; p != f + kFaceWords * last;
+                     p += kFaceWords) {
+                    text.Put("f ");
+                    text.PutUnsigned(base + p[0]);
+                    text.Put(' ');
+                    text.PutUnsigned(base + p[1]);
+                    text.Put(' ');
+                    text.PutUnsigned(base + p[2]);
+                    text.Put('\n');
+                }
+            },
+            [&](const std::string& chunk, std::uint64_t count) {
+                w.Put(chunk);
+                progress.Update(done + count);
+            });
         done += mesh->faceCount;
         base += mesh->vertexCount;
     }

@@ -48,7 +48,7 @@ private:
     {
         MappedFile file;
         OpenInput(file, path);
-        ReadStl(file.Data(), file.Size(), path, meshes);
+        ReadStl(file.Data(), file.Size(), path, meshes, &file);
     }
 };
 

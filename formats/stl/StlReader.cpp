@@ -6,6 +6,7 @@
 #include <string>
 #include <sys/mman.h>
 
+#include "common/MappedFile.h"
 #include "common/MeshBuilder.h"
 #include "common/PluginSupport.h"
 #include "common/TextScan.h"
@@ -74,7 +75,7 @@ MeshBuilder* NewSolid(std::vector<MeshBuilder>& solids, std::string name)
 // ---- binary ---------------------------------------------------------------------
 
 void ReadBinary(const char* data, std::size_t size, std::string_view path,
-                std::vector<MeshBuilder>& solids)
+                std::vector<MeshBuilder>& solids, MappedFile* file)
 {
     if (size < kHeaderSize)
         throw FormatError(
@@ -131,8 +132,11 @@ void ReadBinary(const char* data, std::size_t size, std::string_view path,
         lookAhead(t);
     const char* record = data + kHeaderSize;
     for (std::uint64_t t = 0; t < count; ++t, record += kRecordSize) {
-        if ((t & 0xFFFF) == 0)
+        if ((t & 0xFFFF) == 0) {
             meter.Update(static_cast<std::uint64_t>(record - data));
+            if (file)
+                file->ReleaseBefore(record);
+        }
         float v[9];
         for (int k = 0; k < 9; ++k)
             v[k] = LeFloat(record + 12 + 4 * k);
@@ -400,13 +404,13 @@ StlKind DetectStlKind(const char* data, std::size_t size) noexcept
 }
 
 void ReadStl(const char* data, std::size_t size, std::string_view path,
-             std::vector<std::unique_ptr<Mesh3d>>& meshes)
+             std::vector<std::unique_ptr<Mesh3d>>& meshes, MappedFile* file)
 {
     if (size == 0)
         throw FormatError(OffsetMessage(path, 0, "the file is empty"));
     std::vector<MeshBuilder> solids;
     if (DetectStlKind(data, size) == StlKind::kBinary)
-        ReadBinary(data, size, path, solids);
+        ReadBinary(data, size, path, solids, file && file->Data() == data ? file : nullptr);
     else
         AsciiReader(data, size, path).Read(solids);
     for (MeshBuilder& solid : solids) {

@@ -6,6 +6,10 @@
 
 #include <polyvant/Obj3d.h>
 
+namespace polyvant::formats {
+class MappedFile;
+}
+
 namespace polyvant::formats::stl {
 
 enum class StlKind { kBinary, kAscii };
@@ -20,8 +24,9 @@ StlKind DetectStlKind(const char* data, std::size_t size) noexcept;
 // vertex. Meshes are named after their solid, or after `path`'s base name when the
 // solid names none. Throws FormatError naming `path` and the line (ASCII) or byte
 // offset (binary) of the first fault; warnings go to the host. Never reads outside
-// the buffer.
+// the buffer. With `file` (the mapping that holds the buffer), the pages of a binary file
+// are let go as they are read.
 void ReadStl(const char* data, std::size_t size, std::string_view path,
-             std::vector<std::unique_ptr<Mesh3d>>& meshes);
+             std::vector<std::unique_ptr<Mesh3d>>& meshes, MappedFile* file = nullptr);
 
 } // namespace polyvant::formats::stl

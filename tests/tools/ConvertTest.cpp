@@ -165,11 +165,15 @@ TEST_F(ConvertTest, ImporterThatCrashesOrHangsCostsOnlyItsFile)
     WriteFile(dir / "b.crash", triangle);
     WriteFile(dir / "c.hang", triangle);
     WriteFile(dir / "d.good", triangle);
+    WriteFile(dir / "e.mute", triangle);
     const Outcome outcome =
         Convert({"--plugin-dir", kFixturePlugins, "--time-limit", "2", "--to", "fx", "-o", "out",
-                 "-j", "2", "a.good", "b.crash", "c.hang", "d.good"});
+                 "-j", "2", "a.good", "b.crash", "c.hang", "d.good", "e.mute"});
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_NE(outcome.out.find("2 converted, 2 failed"), std::string::npos) << outcome.out;
+    EXPECT_NE(outcome.out.find("2 converted, 3 failed"), std::string::npos) << outcome.out;
+    // Its report pipe closed, a hanging worker is still held to the time limit.
+    EXPECT_NE(outcome.err.find("e.mute: ended by the time limit of 2 s"), std::string::npos)
+        << outcome.err;
     EXPECT_NE(outcome.err.find("b.crash: the conversion was ended by signal 6"), std::string::npos)
         << outcome.err;
     EXPECT_NE(outcome.err.find("c.hang: ended by the time limit of 2 s"), std::string::npos)

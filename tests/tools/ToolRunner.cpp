@@ -40,6 +40,8 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    // As from a shell: nothing beyond the standard descriptors, whatever the test has open.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = -1;
     const int error =
         posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());

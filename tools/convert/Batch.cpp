@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <map>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,8 +17,6 @@
 
 #include "Worker.h"
 #include "tools/common/ToolSupport.h"
-
-extern char** environ;
 
 namespace polyvant::tools {
 namespace {
@@ -62,7 +59,7 @@ private:
     std::string PreCheck(std::size_t index);
     bool Start(std::size_t index);
     void Collect(Running& worker);
-    void Finish(Running& worker);
+    void Finish(Running& worker, int status);
     void Parse(Running& worker, const std::string& line);
     void DrawProgress(bool force);
     void ClearProgress();
@@ -76,7 +73,6 @@ private:
     bool showProgress;
     bool progressShown = false;
     double lastDraw = 0;
-    std::string program = ProgramPath();
 };
 
 std::string NormalPath(const std::string& path)
@@ -185,31 +181,25 @@ bool Batch::Start(std::size_t index)
     // makes a fresh descriptor without close-on-exec.
     const int writeFd = fcntl(fds[1], F_DUPFD_CLOEXEC, 10);
     close(fds[1]);
-    std::vector<std::string> args = {program, kWorkerSwitch};
-    for (std::string& arg : WorkerArguments(job))
-        args.push_back(std::move(arg));
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, writeFd, kReportFd);
-    // The parent ignores SIGPIPE (a closed output must not leave workers' temporary
-    // files behind); the workers get the default back.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    const int error = writeFd < 0 ? errno
-                                  : posix_spawn(&pid, program.c_str(), &actions, &attributes,
-                                                argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    // The worker is a fork of this process rather than a fresh program: the libraries
+    // and plug-ins are loaded already, and the parent does not wait for an exec.
+    std::fflush(nullptr); // or the child would print what is buffered here again
+    const pid_t pid = writeFd < 0 ? -1 : fork();
+    const int error = pid < 0 ? errno : 0;
+    if (pid == 0) {
+        // What an exec would have reset: the parent's handlers and ignored SIGPIPE.
+        for (int sig : {SIGINT, SIGTERM, SIGPIPE})
+            std::signal(sig, SIG_DFL);
+        // The parent's read ends first: one of them may sit on kReportFd.
+        for (const Running& other : running)
+            close(other.fd);
+        close(fds[0]);
+        dup2(writeFd, kReportFd);
+        close(writeFd);
+        const int status = RunWorker(job);
+        std::fflush(nullptr);
+        _exit(status);
+    }
     if (writeFd >= 0)
         close(writeFd);
     if (error != 0) {
@@ -279,11 +269,8 @@ void Batch::Collect(Running& worker)
     }
 }
 
-void Batch::Finish(Running& worker)
+void Batch::Finish(Running& worker, int status)
 {
-    int status = 0;
-    while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
-    }
     const FilePlan& plan = plans[worker.plan];
     const bool exitedCleanly = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     std::string reason;
@@ -373,8 +360,10 @@ int Batch::Run()
         for (const Running& worker : running) {
             if (worker.deadline > 0)
                 wait = std::min(wait, std::max(0.0, worker.deadline - now));
+            if (worker.fd < 0)
+                wait = std::min(wait, 0.01); // its pipe has closed: look for its end soon
         }
-        std::vector<pollfd> fds;
+        std::vector<pollfd> fds; // poll passes over the closed ones (fd -1)
         for (const Running& worker : running)
             fds.push_back({worker.fd, POLLIN, 0});
         const int ready = poll(fds.data(), fds.size(), int(wait * 1000) + 1);
@@ -386,15 +375,22 @@ int Batch::Run()
         }
         const double after = MonotonicSeconds();
         for (Running& worker : running) {
-            if (worker.fd >= 0 && worker.deadline > 0 && after >= worker.deadline &&
-                !worker.timedOut) {
+            if (worker.deadline > 0 && after >= worker.deadline && !worker.timedOut) {
                 worker.timedOut = true;
                 kill(worker.pid, SIGKILL);
             }
         }
+        // A worker is done once its pipe has closed and it has ended; a worker that closed
+        // its pipe and goes on is still held to the time limit above.
         for (std::size_t i = 0; i < running.size();) {
+            int status = 0;
+            pid_t ended = 0;
             if (running[i].fd < 0) {
-                Finish(running[i]);
+                while ((ended = waitpid(running[i].pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+                }
+            }
+            if (ended == running[i].pid || ended < 0) { // < 0: nothing left to wait for
+                Finish(running[i], status);
                 running.erase(running.begin() + std::ptrdiff_t(i));
             } else {
                 ++i;

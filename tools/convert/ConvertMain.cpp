@@ -14,7 +14,6 @@
 #include "Batch.h"
 #include "ImportClassLookup.h"
 #include "PluginManager.h"
-#include "Worker.h"
 #include "tools/common/ToolSupport.h"
 
 namespace {
@@ -95,13 +94,6 @@ void PrintList(const PluginManager& manager)
 
 int main(int argc, char** argv)
 {
-    if (argc >= 2 && std::strcmp(argv[1], kWorkerSwitch) == 0) {
-        WorkerJob job;
-        if (!ParseWorkerArguments(argc - 2, argv + 2, job))
-            return Usage("malformed worker arguments");
-        return RunWorker(job);
-    }
-
     BatchSettings batch;
     std::string pluginDir, fromClass, toClass, outputDir;
     std::vector<std::string> files;

@@ -303,49 +303,6 @@ int Work(const WorkerJob& job)
 
 } // namespace
 
-std::vector<std::string> WorkerArguments(const WorkerJob& job)
-{
-    std::vector<std::string> args = {job.pluginDir,
-                                     std::to_string(job.importClass),
-                                     std::to_string(job.exportClass),
-                                     std::to_string(job.verifyClass),
-                                     job.input,
-                                     job.temporary,
-                                     job.output,
-                                     job.noClobber ? "1" : "0",
-                                     std::to_string(job.memoryLimitMiB)};
-    args.insert(args.end(), job.options.begin(), job.options.end());
-    return args;
-}
-
-bool ParseWorkerArguments(int argc, char** argv, WorkerJob& job)
-{
-    if (argc < 9)
-        return false;
-    char* end = nullptr;
-    const auto number = [&](const char* text, long& out) {
-        errno = 0;
-        out = std::strtol(text, &end, 10);
-        return errno == 0 && end != text && *end == '\0';
-    };
-    long importClass = 0, exportClass = 0, verifyClass = 0, noClobber = 0, memory = 0;
-    if (!number(argv[1], importClass) || !number(argv[2], exportClass) ||
-        !number(argv[3], verifyClass) || !number(argv[7], noClobber) || !number(argv[8], memory) ||
-        memory < 0)
-        return false;
-    job.pluginDir = argv[0];
-    job.importClass = int(importClass);
-    job.exportClass = int(exportClass);
-    job.verifyClass = int(verifyClass);
-    job.input = argv[4];
-    job.temporary = argv[5];
-    job.output = argv[6];
-    job.noClobber = noClobber != 0;
-    job.memoryLimitMiB = static_cast<unsigned long>(memory);
-    job.options.assign(argv + 9, argv + argc);
-    return true;
-}
-
 int RunWorker(const WorkerJob& job)
 {
     g_report = fdopen(kReportFd, "w");

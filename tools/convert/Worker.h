@@ -3,8 +3,8 @@
 #include <vector>
 
 // One file's conversion, run in a child process of its own so that an importer that
-// crashes, hangs or eats memory costs that file only. The parent starts the program
-// itself as "polyvant-convert --worker ..." with the report pipe as file descriptor 3.
+// crashes, hangs or eats memory costs that file only. The parent forks, and the child
+// runs the job with the report pipe as file descriptor 3.
 //
 // Report lines, one per line, fields separated by a tab:
 //   progress <fraction> <text>
@@ -17,7 +17,6 @@
 namespace polyvant::tools {
 
 constexpr int kReportFd = 3;
-constexpr const char* kWorkerSwitch = "--worker";
 
 struct WorkerJob {
     std::string pluginDir;
@@ -32,9 +31,6 @@ struct WorkerJob {
     std::vector<std::string> options; // NAME=VALUE
 };
 
-std::vector<std::string> WorkerArguments(const WorkerJob& job);
-// Parses the arguments after "--worker"; false when they are malformed.
-bool ParseWorkerArguments(int argc, char** argv, WorkerJob& job);
 // Runs the job and returns the process's exit status.
 int RunWorker(const WorkerJob& job);
 

@@ -1,12 +1,16 @@
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <random>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 
 #include "FormatTestSupport.h"
 #include "common/AtomicFileWriter.h"
 #include "common/MappedFile.h"
+#include "common/OrderedText.h"
 #include "common/TextScan.h"
 #include "common/TextWriter.h"
 
@@ -29,6 +33,94 @@ TEST(MappedFile, MapsARegularFileAndAnEmptyOne)
     ASSERT_TRUE(empty.Open(dir.File("empty").c_str(), error)) << error;
     EXPECT_EQ(empty.Size(), 0u);
     EXPECT_NE(empty.Data(), nullptr);
+}
+
+// Resident kilobytes of the mapping that starts at `start`, from /proc/self/smaps.
+long ResidentKiB(const void* start)
+{
+    std::ifstream smaps("/proc/self/smaps");
+    std::ostringstream wanted;
+    wanted << std::hex << reinterpret_cast<std::uintptr_t>(start) << '-';
+    std::string line;
+    bool inside = false;
+    while (std::getline(smaps, line)) {
+        if (line.rfind(wanted.str(), 0) == 0)
+            inside = true;
+        else if (inside && line.rfind("Rss:", 0) == 0)
+            return std::stol(line.substr(4));
+    }
+    return -1;
+}
+
+TEST(MappedFile, ReleasedPagesLeaveMemoryAndReadBackUnchanged)
+{
+    TempDir dir;
+    std::string bytes(4 << 20, '\0');
+    std::mt19937 random(7);
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    WriteBytes(dir.File("big"), bytes);
+    MappedFile file;
+    std::string error;
+    ASSERT_TRUE(file.Open(dir.File("big").c_str(), error)) << error;
+    ASSERT_EQ(std::memcmp(file.Data(), bytes.data(), bytes.size()), 0); // all pages in
+    const long before = ResidentKiB(file.Data());
+    ASSERT_GE(before, 4000);
+    file.ReleaseBefore(file.Data() + (3 << 20) + 100);
+    EXPECT_LE(ResidentKiB(file.Data()), before - 3000);
+    file.ReleaseBefore(file.Data() - 1);                // outside: ignored
+    file.ReleaseBefore(file.Data() + bytes.size() + 1); // outside: ignored
+    EXPECT_EQ(std::memcmp(file.Data(), bytes.data(), bytes.size()), 0);
+}
+
+TEST(FormatInOrder, GivesTheSingleThreadTextForEveryCount)
+{
+    const auto format = [](std::uint64_t first, std::uint64_t last, TextWriter& out) {
+        for (std::uint64_t i = first; i < last; ++i) {
+            out.PutDouble(double(i) / 7.0);
+            out.Put('\n');
+        }
+    };
+    for (std::uint64_t count : {0, 1, 9, 10, 11, 20, 21, 57, 1000}) {
+        std::string single;
+        {
+            TextWriter w(single);
+            format(0, count, w);
+        }
+        std::string ordered;
+        std::uint64_t lastDone = 0;
+        FormatInOrder(
+            count, format,
+            [&](const std::string& text, std::uint64_t done) {
+                EXPECT_GT(done, lastDone);
+                lastDone = done;
+                ordered += text;
+            },
+            10);
+        EXPECT_EQ(ordered, single) << count;
+        EXPECT_EQ(lastDone, count);
+    }
+}
+
+TEST(FormatInOrder, AFailureOnEitherThreadReachesTheCaller)
+{
+    for (std::uint64_t bad : {5, 15, 95}) { // chunks 0 and 1 (helper), and a late one
+        std::string text;
+        const auto format = [bad](std::uint64_t first, std::uint64_t last, TextWriter& out) {
+            for (std::uint64_t i = first; i < last; ++i) {
+                if (i == bad)
+                    throw std::runtime_error("item " + std::to_string(i));
+                out.PutUnsigned(i);
+            }
+        };
+        try {
+            FormatInOrder(
+                100, format, [&](const std::string& t, std::uint64_t) { text += t; }, 10);
+            ADD_FAILURE() << "no exception for " << bad;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), "item " + std::to_string(bad));
+        }
+    }
 }
 
 TEST(MappedFile, RefusesMissingFilesDirectoriesAndFifos)
