@@ -105,6 +105,16 @@ void PluginManager::AddLibrary(const std::string& path, std::uint32_t version)
     libraryList->Append(library);
 }
 
+void PluginManager::SetHostServices(const PvHostServices* services) noexcept
+{
+    hostServices = services;
+    for (int i = 0; services && i < libraryList->Count(); ++i) {
+        auto* library = static_cast<PluginLibrary*>(libraryList->Get(i));
+        if (library->libSetHostServices)
+            library->libSetHostServices(services);
+    }
+}
+
 void PluginManager::BuildClassList()
 {
     delete classList;

@@ -28,9 +28,9 @@ public:
     PluginManager(const PluginManager&) = delete;
     PluginManager& operator=(const PluginManager&) = delete;
 
-    // Services handed to every library loaded afterwards that exports
-    // LibSetHostServices, right after its version was checked. Null hands none.
-    void SetHostServices(const PvHostServices* services) noexcept { hostServices = services; }
+    // Services handed to every library that exports LibSetHostServices: those loaded
+    // already at once, later ones right after their version was checked. Null hands none.
+    void SetHostServices(const PvHostServices* services) noexcept;
 
     // Loads the "*.so" files of dir in byte order of their names (dir with or without
     // a trailing "/"), keeps those of the given interface version that offer classes,

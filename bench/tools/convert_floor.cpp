@@ -2,6 +2,7 @@
 // thread. Maps the input, parses with fast_float, writes in large blocks.
 //   convert_floor obj2stlb IN.obj OUT.stl   triangles (fans) to binary STL
 //   convert_floor stl2obj  IN.stl OUT.obj   binary STL to OBJ with welded vertices
+//   convert_floor ply2obj  IN.ply OUT.obj   ASCII PLY (float x y z, uchar/int lists) to OBJ
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -239,6 +240,67 @@ int StlToObj(const char* in, const char* out)
     return 0;
 }
 
+// The header's counts, then the vertex lines as floats (their declared type) and the
+// triangle lines; written as the converter writes them.
+int PlyToObj(const char* in, const char* out)
+{
+    const Mapped m = Map(in);
+    const char* p = m.data;
+    const char* end = m.data + m.size;
+    unsigned long vertices = 0, faces = 0;
+    for (;;) {
+        const char* next = NextLine(p, end);
+        const std::string line(p, next);
+        std::sscanf(line.c_str(), "element vertex %lu", &vertices);
+        std::sscanf(line.c_str(), "element face %lu", &faces);
+        p = next;
+        if (line.rfind("end_header", 0) == 0 || p == end)
+            break;
+    }
+    std::vector<float> v(vertices * 3);
+    for (unsigned long i = 0; i < vertices * 3; ++i) {
+        p = SkipBlanks(p, end);
+        while (p < end && (*p == '\n' || *p == '\r'))
+            p = SkipBlanks(p + 1, end);
+        p = fast_float::from_chars(p, end, v[i]).ptr;
+    }
+    std::vector<std::uint32_t> f(faces * 3);
+    for (unsigned long i = 0; i < faces; ++i) {
+        unsigned n = 0;
+        while (p < end && (*p == '\n' || *p == '\r' || *p == ' '))
+            ++p;
+        p = std::from_chars(p, end, n).ptr;
+        for (int k = 0; k < 3; ++k) {
+            p = SkipBlanks(p, end);
+            p = std::from_chars(p, end, f[3 * i + std::size_t(k)]).ptr;
+        }
+    }
+    Writer w(out);
+    for (std::size_t i = 0; i < v.size(); i += 3) {
+        char* room = w.Room(96);
+        char* q = room;
+        *q++ = 'v';
+        for (int k = 0; k < 3; ++k) {
+            *q++ = ' ';
+            q = std::to_chars(q, room + 96, double(v[i + std::size_t(k)])).ptr;
+        }
+        *q++ = '\n';
+        w.Shrink(std::size_t(room + 96 - q));
+    }
+    for (std::size_t i = 0; i < f.size(); i += 3) {
+        char* room = w.Room(40);
+        char* q = room;
+        *q++ = 'f';
+        for (int k = 0; k < 3; ++k) {
+            *q++ = ' ';
+            q = std::to_chars(q, room + 40, f[i + std::size_t(k)] + 1).ptr;
+        }
+        *q++ = '\n';
+        w.Shrink(std::size_t(room + 40 - q));
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -247,6 +309,8 @@ int main(int argc, char** argv)
         return ObjToStl(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "stl2obj") == 0)
         return StlToObj(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: convert_floor obj2stlb|stl2obj IN OUT\n");
+    if (argc == 4 && std::strcmp(argv[1], "ply2obj") == 0)
+        return PlyToObj(argv[2], argv[3]);
+    std::fprintf(stderr, "usage: convert_floor obj2stlb|stl2obj|ply2obj IN OUT\n");
     return 2;
 }

@@ -45,6 +45,7 @@ for n in 1m 4m; do
     best "floor    stl->obj" "$floor" stl2obj "$stl" "$out/f.obj"
     best "polyvant ply->obj" "$convert" -q --time-limit 0 "$ply" "$out/p.obj"
     best "assimp   ply->obj" assimp export "$ply" "$out/a.obj" -fobj
+    best "floor    ply->obj" "$floor" ply2obj "$ply" "$out/f.obj"
 done
 
 # 100 small files: the Wuson model as OBJ.

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
@@ -31,7 +32,8 @@ void OnInterrupt(int)
 struct Running {
     std::size_t plan = 0;
     pid_t pid = -1;
-    int fd = -1;
+    int fd = -1;     // the report pipe, until it closes
+    int exitFd = -1; // readable once the worker has ended (a pidfd), when the system has it
     std::string temporary;
     std::string buffer;
     double started = 0;
@@ -161,6 +163,7 @@ bool Batch::Start(std::size_t index)
                            .string();
     WorkerJob job;
     job.pluginDir = settings.pluginDir;
+    job.plugins = settings.plugins;
     job.importClass = plan.importClass;
     job.exportClass = plan.exportClass;
     job.verifyClass = settings.verify ? plan.verifyClass : -1;
@@ -209,6 +212,7 @@ bool Batch::Start(std::size_t index)
     }
     worker.pid = pid;
     worker.fd = fds[0];
+    worker.exitFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     fcntl(worker.fd, F_SETFL, fcntl(worker.fd, F_GETFL) | O_NONBLOCK);
     worker.started = MonotonicSeconds();
     if (settings.timeLimitSeconds > 0)
@@ -271,6 +275,8 @@ void Batch::Collect(Running& worker)
 
 void Batch::Finish(Running& worker, int status)
 {
+    if (worker.exitFd >= 0)
+        close(worker.exitFd);
     const FilePlan& plan = plans[worker.plan];
     const bool exitedCleanly = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     std::string reason;
@@ -323,6 +329,8 @@ void Batch::StopAll()
         }
         if (worker.fd >= 0)
             close(worker.fd);
+        if (worker.exitFd >= 0)
+            close(worker.exitFd);
         ::unlink(worker.temporary.c_str());
     }
     running.clear();
@@ -360,17 +368,18 @@ int Batch::Run()
         for (const Running& worker : running) {
             if (worker.deadline > 0)
                 wait = std::min(wait, std::max(0.0, worker.deadline - now));
-            if (worker.fd < 0)
-                wait = std::min(wait, 0.01); // its pipe has closed: look for its end soon
+            if (worker.fd < 0 && worker.exitFd < 0)
+                wait = std::min(wait, 0.001); // its pipe has closed: look for its end soon
         }
-        std::vector<pollfd> fds; // poll passes over the closed ones (fd -1)
+        // A worker's pipe until it closes, then its end. poll passes over fd -1.
+        std::vector<pollfd> fds;
         for (const Running& worker : running)
-            fds.push_back({worker.fd, POLLIN, 0});
+            fds.push_back({worker.fd >= 0 ? worker.fd : worker.exitFd, POLLIN, 0});
         const int ready = poll(fds.data(), fds.size(), int(wait * 1000) + 1);
         if (ready < 0 && errno != EINTR)
             break;
         for (std::size_t i = 0; i < running.size(); ++i) {
-            if (ready > 0 && fds[i].revents != 0)
+            if (ready > 0 && fds[i].revents != 0 && running[i].fd >= 0)
                 Collect(running[i]);
         }
         const double after = MonotonicSeconds();

@@ -2,10 +2,15 @@
 #include <string>
 #include <vector>
 
+namespace polyvant {
+class PluginManager;
+}
+
 namespace polyvant::tools {
 
 struct BatchSettings {
-    std::string pluginDir; // absolute
+    std::string pluginDir;            // absolute
+    PluginManager* plugins = nullptr; // loaded from pluginDir; workers use them
     unsigned jobs = 1;
     bool verify = false;
     bool noClobber = false;

@@ -162,6 +162,7 @@ int main(int argc, char** argv)
 
     PluginManager manager;
     manager.ScanDirectory(batch.pluginDir.c_str(), kPluginInterfaceVersion);
+    batch.plugins = &manager;
     if (manager.ClassCount() == 0) {
         std::fprintf(stderr, "polyvant-convert: no plug-ins found in %s (see --plugin-dir)\n",
                      batch.pluginDir.c_str());

@@ -197,9 +197,11 @@ int Work(const WorkerJob& job)
         return true;
     });
 
-    PluginManager manager;
+    PluginManager ownManager;
+    PluginManager& manager = job.plugins ? *job.plugins : ownManager;
     manager.SetHostServices(host.Services());
-    manager.ScanDirectory(job.pluginDir.c_str(), kPluginInterfaceVersion);
+    if (!job.plugins)
+        manager.ScanDirectory(job.pluginDir.c_str(), kPluginInterfaceVersion);
     ClassDescriptor* importClass = manager.GetClass(job.importClass);
     ClassDescriptor* exportClass = manager.GetClass(job.exportClass);
     ClassDescriptor* verifyClass =

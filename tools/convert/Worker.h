@@ -14,12 +14,19 @@
 // A worker that ends without a result line was ended by something else (a signal, a
 // limit, a plug-in calling exit); the parent says which.
 
+namespace polyvant {
+class PluginManager;
+}
+
 namespace polyvant::tools {
 
 constexpr int kReportFd = 3;
 
 struct WorkerJob {
     std::string pluginDir;
+    // The plug-ins the parent loaded from pluginDir, which a forked worker has already;
+    // null: the worker loads them itself.
+    PluginManager* plugins = nullptr;
     int importClass = -1; // positions in the class list of pluginDir
     int exportClass = -1;
     int verifyClass = -1; // -1: no verification
