@@ -100,6 +100,36 @@ const char* NextLine(const char* p, const char* end)
     return nl ? static_cast<const char*>(nl) + 1 : end;
 }
 
+// v and f lines as the converter writes them: the floats widened to double in their
+// shortest exact form, face indices plus `add` (OBJ counts from 1).
+void WriteObj(const char* out, const std::vector<float>& v, const std::vector<std::uint32_t>& faces,
+              std::uint32_t add)
+{
+    Writer w(out);
+    for (std::size_t i = 0; i < v.size(); i += 3) {
+        char* room = w.Room(96);
+        char* q = room;
+        *q++ = 'v';
+        for (int k = 0; k < 3; ++k) {
+            *q++ = ' ';
+            q = std::to_chars(q, room + 96, double(v[i + std::size_t(k)])).ptr;
+        }
+        *q++ = '\n';
+        w.Shrink(std::size_t(room + 96 - q));
+    }
+    for (std::size_t i = 0; i < faces.size(); i += 3) {
+        char* room = w.Room(40);
+        char* q = room;
+        *q++ = 'f';
+        for (int k = 0; k < 3; ++k) {
+            *q++ = ' ';
+            q = std::to_chars(q, room + 40, faces[i + std::size_t(k)] + add).ptr;
+        }
+        *q++ = '\n';
+        w.Shrink(std::size_t(room + 40 - q));
+    }
+}
+
 int ObjToStl(const char* in, const char* out)
 {
     const Mapped m = Map(in);
@@ -213,30 +243,7 @@ int StlToObj(const char* in, const char* out)
             }
         }
     }
-    Writer w(out);
-    for (std::size_t i = 0; i < v.size(); i += 3) {
-        char* room = w.Room(96);
-        char* q = room;
-        *q++ = 'v';
-        for (int k = 0; k < 3; ++k) {
-            *q++ = ' ';
-            // The exact value, as the converter writes it: STL's floats widened to double.
-            q = std::to_chars(q, room + 96, double(v[i + std::size_t(k)])).ptr;
-        }
-        *q++ = '\n';
-        w.Shrink(std::size_t(room + 96 - q));
-    }
-    for (std::size_t i = 0; i < faces.size(); i += 3) {
-        char* room = w.Room(40);
-        char* q = room;
-        *q++ = 'f';
-        for (int k = 0; k < 3; ++k) {
-            *q++ = ' ';
-            q = std::to_chars(q, room + 40, faces[i + std::size_t(k)]).ptr;
-        }
-        *q++ = '\n';
-        w.Shrink(std::size_t(room + 40 - q));
-    }
+    WriteObj(out, v, faces, 0);
     return 0;
 }
 
@@ -275,29 +282,7 @@ int PlyToObj(const char* in, const char* out)
             p = std::from_chars(p, end, f[3 * i + std::size_t(k)]).ptr;
         }
     }
-    Writer w(out);
-    for (std::size_t i = 0; i < v.size(); i += 3) {
-        char* room = w.Room(96);
-        char* q = room;
-        *q++ = 'v';
-        for (int k = 0; k < 3; ++k) {
-            *q++ = ' ';
-            q = std::to_chars(q, room + 96, double(v[i + std::size_t(k)])).ptr;
-        }
-        *q++ = '\n';
-        w.Shrink(std::size_t(room + 96 - q));
-    }
-    for (std::size_t i = 0; i < f.size(); i += 3) {
-        char* room = w.Room(40);
-        char* q = room;
-        *q++ = 'f';
-        for (int k = 0; k < 3; ++k) {
-            *q++ = ' ';
-            q = std::to_chars(q, room + 40, f[i + std::size_t(k)] + 1).ptr;
-        }
-        *q++ = '\n';
-        w.Shrink(std::size_t(room + 40 - q));
-    }
+    WriteObj(out, v, f, 1);
     return 0;
 }
 
