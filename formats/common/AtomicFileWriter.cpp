@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -45,7 +46,8 @@ struct AtomicFileWriter::State {
     int fd = -1;
     std::string target;
     std::string temporary;
-    std::vector<char> buffer;
+    // Not zero-filled: a small file touches only the pages it writes.
+    std::unique_ptr<char[]> buffer;
     std::size_t used = 0;
     int firstError = 0;
 
@@ -56,7 +58,7 @@ struct AtomicFileWriter::State {
     {
         if (firstError)
             return false;
-        if (used && !Put(buffer.data(), used))
+        if (used && !Put(buffer.get(), used))
             return false;
         used = 0;
         return true;
@@ -129,7 +131,7 @@ bool AtomicFileWriter::Open(const char* targetPath, std::string& error)
     }
     s->temporary.assign(name.data());
     fchmod(s->fd, mode);
-    s->buffer.resize(kBufferSize);
+    s->buffer.reset(new char[kBufferSize]);
     state = s;
     return true;
 }
@@ -145,7 +147,7 @@ bool AtomicFileWriter::Write(const void* bytes, std::size_t count) noexcept
     }
     if (s->used + count > kBufferSize && !s->Flush())
         return false;
-    std::memcpy(s->buffer.data() + s->used, p, count);
+    std::memcpy(s->buffer.get() + s->used, p, count);
     s->used += count;
     return true;
 }
