@@ -18,9 +18,6 @@
 #include "ColourTable.h"
 #include "GLTypes.h"
 #include "MeshGeometry.h"
-#include "model/EdgeArray.h"
-#include "model/FaceArray.h"
-#include "model/VertexArray.h"
 
 namespace polyvant {
 
