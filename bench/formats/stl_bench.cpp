@@ -19,17 +19,6 @@ namespace {
 
 using namespace pvbench;
 
-Totals ImportOnce(Plugin& plugin, const char* path)
-{
-    auto* importer = static_cast<polyvant::Importer*>(plugin.importClass->Create());
-    polyvant::ObjectList* list = importer->ImportFile(path);
-    if (!list)
-        Die(std::string("import failed: ") + path);
-    const Totals t = Count(list);
-    importer->Release();
-    return t;
-}
-
 std::uint64_t Mix(std::uint64_t k)
 {
     k ^= k >> 33;
@@ -123,11 +112,6 @@ Totals Floor(const char* path, bool weld)
     return t;
 }
 
-int Runs(int argc, char** argv, int at)
-{
-    return argc > at ? std::atoi(argv[at]) : 5;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -142,7 +126,7 @@ int main(int argc, char** argv)
     double best = 1e30, bestWall = 0;
     Totals t;
     if (mode == "import" || mode == "floor" || mode == "floor-noweld") {
-        for (int run = 0, runs = Runs(argc, argv, 3); run < runs; ++run) {
+        for (int run = 0, runs = Runs(argc, argv, 3, 5); run < runs; ++run) {
             double cpu = 0, wall = 0;
             t = ColdRun(
                 [&] {
@@ -155,46 +139,9 @@ int main(int argc, char** argv)
         }
         Report(mode.c_str(), path, best, bestWall, t);
     } else if (mode == "export" && argc >= 5) {
-        auto* importer = static_cast<polyvant::Importer*>(plugin.importClass->Create());
-        polyvant::ObjectList* list = importer->ImportFile(path);
-        if (!list)
-            Die("import failed");
-        t = Count(list);
-        BenchHost::savePath = argv[3];
-        BenchHost::choice = std::strcmp(argv[4], "ascii") == 0 ? 1 : 0;
-        auto* options = static_cast<polyvant::Exporter*>(plugin.exportClass->Create());
-        options->Options();
-        options->Release();
-        for (int run = 0, runs = Runs(argc, argv, 5); run < runs; ++run) {
-            double cpu = 0, wall = 0;
-            ColdRun(
-                [&] {
-                    auto* exporter = static_cast<polyvant::Exporter*>(plugin.exportClass->Create());
-                    if (!exporter->Export(list))
-                        Die("export failed");
-                    exporter->Release();
-                    return t;
-                },
-                cpu, wall);
-            if (cpu < best)
-                best = cpu, bestWall = wall;
-        }
-        Report((std::string("export-") + argv[4]).c_str(), argv[3], best, bestWall, t);
-        importer->Release();
+        ExportMode(plugin, argc, argv);
     } else if (mode == "memory") {
-        const double before = PeakRssMb();
-        auto* importer = static_cast<polyvant::Importer*>(plugin.importClass->Create());
-        polyvant::ObjectList* list = importer->ImportFile(path);
-        if (!list)
-            Die("import failed");
-        t = Count(list);
-        const double peak = PeakRssMb() - before;
-        const double arrays = (24.0 * t.vertices + 16.0 * t.faces) / (1 << 20);
-        const double file = static_cast<double>(FileSize(path)) / (1 << 20);
-        std::printf("memory         %-34s peak %.1f MiB (file %.1f + arrays %.1f; budget file + "
-                    "1.5 x arrays = %.1f MiB)\n",
-                    path, peak, file, arrays, file + 1.5 * arrays);
-        importer->Release();
+        MemoryMode(plugin, path);
     } else {
         Die("unknown mode " + mode);
     }

@@ -225,4 +225,73 @@ inline void Report(const char* what, const char* path, double seconds, double wa
         static_cast<unsigned long long>(t.faces), t.checksum);
 }
 
+// Runs asked for on the command line (argument `at`), or `fallback`.
+inline int Runs(int argc, char** argv, int at, int fallback)
+{
+    return argc > at ? std::atoi(argv[at]) : fallback;
+}
+
+inline Totals ImportOnce(Plugin& plugin, const char* path)
+{
+    auto* importer = static_cast<polyvant::Importer*>(plugin.importClass->Create());
+    polyvant::ObjectList* list = importer->ImportFile(path);
+    if (!list)
+        Die(std::string("import failed: ") + path);
+    const Totals t = Count(list);
+    importer->Release();
+    return t;
+}
+
+// "export FILE OUT ascii|binary [runs]": imports FILE once, then times exporting it to OUT
+// with the format option chosen through the host (0 binary, 1 ascii).
+inline void ExportMode(Plugin& plugin, int argc, char** argv)
+{
+    const char* path = argv[2];
+    auto* importer = static_cast<polyvant::Importer*>(plugin.importClass->Create());
+    polyvant::ObjectList* list = importer->ImportFile(path);
+    if (!list)
+        Die("import failed");
+    const Totals t = Count(list);
+    BenchHost::savePath = argv[3];
+    BenchHost::choice = std::strcmp(argv[4], "ascii") == 0 ? 1 : 0;
+    auto* options = static_cast<polyvant::Exporter*>(plugin.exportClass->Create());
+    options->Options();
+    options->Release();
+    double best = 1e30, bestWall = 0;
+    for (int run = 0, runs = Runs(argc, argv, 5, 5); run < runs; ++run) {
+        double cpu = 0, wall = 0;
+        ColdRun(
+            [&] {
+                auto* exporter = static_cast<polyvant::Exporter*>(plugin.exportClass->Create());
+                if (!exporter->Export(list))
+                    Die("export failed");
+                exporter->Release();
+                return t;
+            },
+            cpu, wall);
+        if (cpu < best)
+            best = cpu, bestWall = wall;
+    }
+    Report((std::string("export-") + argv[4]).c_str(), argv[3], best, bestWall, t);
+    importer->Release();
+}
+
+// "memory FILE": the peak memory of one import against the file and its arrays.
+inline void MemoryMode(Plugin& plugin, const char* path)
+{
+    const double before = PeakRssMb();
+    auto* importer = static_cast<polyvant::Importer*>(plugin.importClass->Create());
+    polyvant::ObjectList* list = importer->ImportFile(path);
+    if (!list)
+        Die("import failed");
+    const Totals t = Count(list);
+    const double peak = PeakRssMb() - before;
+    const double arrays = (24.0 * t.vertices + 16.0 * t.faces) / (1 << 20);
+    const double file = static_cast<double>(FileSize(path)) / (1 << 20);
+    std::printf("memory         %-34s peak %.1f MiB (file %.1f + arrays %.1f; budget file + "
+                "1.5 x arrays = %.1f MiB)\n",
+                path, peak, file, arrays, file + 1.5 * arrays);
+    importer->Release();
+}
+
 } // namespace pvbench
