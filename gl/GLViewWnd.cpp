@@ -139,6 +139,9 @@ int GLViewWnd::BuildDisplayLists(const BuildProgress& progress, std::string* err
 
 int GLViewWnd::FinishBackgroundLists(std::string* error)
 {
+    if (!SceneListsPending()) {
+        return 1; // nothing to wait for: no context to make current
+    }
     if (!isValid()) {
         return FinishSceneLists(error);
     }

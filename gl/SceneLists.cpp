@@ -379,6 +379,11 @@ Pending g_pending;
 
 } // namespace
 
+bool SceneListsPending() noexcept
+{
+    return g_pending.worker != nullptr;
+}
+
 bool SceneListsCompiling() noexcept
 {
     return g_pending.worker && !g_pending.worker->WaitFor(0);

@@ -54,6 +54,8 @@ int BuildSceneLists(const GLSceneInput& scene, const BuildProgress& progress, st
                     FaceEmission emission = FaceEmission::kBatched,
                     std::unique_ptr<ListWorker> worker = nullptr, bool background = false);
 
+// Whether a worker of the last build has not been finished yet (FinishSceneLists).
+bool SceneListsPending() noexcept;
 // Whether lists 5 and 7 of the last build are still compiling on its worker.
 bool SceneListsCompiling() noexcept;
 // Blocks until they are compiled (they exist then unless their compilation failed).
