@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
+#include <unordered_map>
 
 #include "Worker.h"
 #include "tools/common/ToolSupport.h"
@@ -47,11 +48,19 @@ struct Running {
     std::vector<std::pair<std::string, std::string>> messages; // severity, text
 };
 
+std::string NormalPath(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::absolute(path, ec).lexically_normal().string();
+}
+
 class Batch {
 public:
     Batch(const BatchSettings& settings, std::vector<FilePlan>& plans)
         : settings(settings), plans(plans), showProgress(!settings.quiet && isatty(STDERR_FILENO))
     {
+        for (std::size_t i = 0; i < plans.size(); ++i)
+            firstWithOutput.try_emplace(NormalPath(plans[i].output), i);
     }
 
     int Run();
@@ -75,13 +84,9 @@ private:
     bool showProgress;
     bool progressShown = false;
     double lastDraw = 0;
+    // Normalised output path -> the first file writing it; the later ones are refused.
+    std::unordered_map<std::string, std::size_t> firstWithOutput;
 };
-
-std::string NormalPath(const std::string& path)
-{
-    std::error_code ec;
-    return std::filesystem::absolute(path, ec).lexically_normal().string();
-}
 
 void Batch::ClearProgress()
 {
@@ -137,12 +142,10 @@ std::string Batch::PreCheck(std::size_t index)
         return std::string("cannot read: ") + std::strerror(errno);
     if (!S_ISREG(st.st_mode))
         return "not a regular file";
-    const std::string output = NormalPath(plan.output);
-    for (std::size_t i = 0; i < index; ++i) {
-        if (NormalPath(plans[i].output) == output)
-            return "its output " + plan.output + " is the output of " + plans[i].input +
-                   " as well; not converted";
-    }
+    const std::size_t first = firstWithOutput.at(NormalPath(plan.output));
+    if (first != index)
+        return "its output " + plan.output + " is the output of " + plans[first].input +
+               " as well; not converted";
     struct stat out {};
     if (settings.noClobber && ::lstat(plan.output.c_str(), &out) == 0)
         return "the output " + plan.output + " exists (kept: --no-clobber)";
@@ -174,6 +177,7 @@ bool Batch::Start(std::size_t index)
     job.noClobber = settings.noClobber;
     job.memoryLimitMiB = settings.memoryLimitMiB;
     job.options = settings.options;
+    job.reportProgress = showProgress;
 
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {

@@ -180,14 +180,17 @@ int Work(const WorkerJob& job)
     for (const std::string& option : job.options)
         host.SetOption(option);
     double lastFraction = -1;
-    double lastTime = 0;
+    // Nothing in the first 50 ms: a bar for a file that is done by then only flickers.
+    double lastTime = MonotonicSeconds() - 0.15;
     // Import, export and the verifying import each get their share of the bar.
     const double phases = job.verifyClass >= 0 ? 3 : 2;
     double phase = 0;
     host.SetProgressCallback([&](double part, const std::string& text) {
+        if (!job.reportProgress)
+            return true;
         const double fraction = (phase + std::clamp(part, 0.0, 1.0)) / phases;
         const double now = MonotonicSeconds();
-        if (fraction >= 1 || fraction - lastFraction >= 0.01 || now - lastTime > 0.2) {
+        if (now - lastTime >= 0.2 || (now - lastTime >= 0.05 && fraction - lastFraction >= 0.01)) {
             char number[32];
             std::snprintf(number, sizeof number, "%.3f", fraction);
             Send("progress", number, text);

@@ -36,6 +36,9 @@ struct WorkerJob {
     bool noClobber = false;
     unsigned long memoryLimitMiB = 0; // 0: none
     std::vector<std::string> options; // NAME=VALUE
+    // Progress lines only when the parent shows them: each line wakes the parent, which
+    // costs a small file more than its conversion.
+    bool reportProgress = true;
 };
 
 // Runs the job and returns the process's exit status.
