@@ -31,36 +31,6 @@ enum class NumberError {
 // Text for a NumberError, e.g. "expected a number".
 const char* NumberErrorText(NumberError error) noexcept;
 
-// Parses a decimal number (an optional sign, digits, fraction, exponent) starting at
-// p; on success stores it, returns the first byte after it. On failure returns
-// nullptr and sets `error`. Does not skip leading blanks. Refuses non-finite values
-// and |x| > kMaxCoordinate. Inline: it is the hot path of every text reader.
-inline const char* ParseCoordinate(const char* p, const char* end, double& value,
-                                   NumberError& error) noexcept
-{
-    // fast_float takes no leading '+', which some writers put there.
-    const char* q = p;
-    if (q != end && *q == '+' && end - q > 1 && q[1] != '-' && q[1] != '+')
-        ++q;
-    double v;
-    const auto r = fast_float::from_chars(q, end, v);
-    if (r.ec == std::errc::invalid_argument || r.ptr == q) {
-        error = NumberError::kMissing;
-        return nullptr;
-    }
-    // An underflow to zero is harmless; an overflow (1e309), nan and inf are not numbers.
-    if (!std::isfinite(v)) {
-        error = NumberError::kNotFinite;
-        return nullptr;
-    }
-    if (std::fabs(v) > kMaxCoordinate) {
-        error = NumberError::kTooLarge;
-        return nullptr;
-    }
-    value = v;
-    return r.ptr;
-}
-
 namespace detail {
 
 // Value of the leading digits of 8 bytes (first byte lowest) and how many there are:
@@ -87,7 +57,74 @@ inline std::uint32_t EightDigits(const char* p, int& count) noexcept
     return static_cast<std::uint32_t>(v);
 }
 
+// The shape most writers use, "-12.345678" (at most 15 digits, no exponent), without
+// the general parser: the digits make an exact integer m and the value is m / 10^f,
+// two exact doubles whose quotient IEEE arithmetic rounds correctly, which is the
+// value the general parser returns as well. Null for anything else, and near the end
+// of the buffer, where the eight-byte reads would not fit.
+inline const char* ParseShortDecimal(const char* p, const char* end, double& value) noexcept
+{
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+    const char* q = p;
+    const bool negative = q != end && *q == '-';
+    q += negative;
+    if (end - q < 18)
+        return nullptr;
+    int whole;
+    const std::uint64_t integer = EightDigits(q, whole);
+    if (whole == 8)
+        return nullptr;
+    q += whole;
+    int fractional = 0;
+    std::uint64_t m = integer;
+    if (*q == '.') {
+        ++q;
+        const std::uint32_t fraction = EightDigits(q, fractional);
+        if (fractional == 8)
+            return nullptr;
+        q += fractional;
+        m = integer * static_cast<std::uint64_t>(kPowers[fractional]) + fraction;
+    }
+    if (whole + fractional == 0 || *q == 'e' || *q == 'E')
+        return nullptr;
+    const double v = static_cast<double>(m) / kPowers[fractional];
+    value = negative ? -v : v;
+    return q;
+}
+
 } // namespace detail
+
+// Parses a decimal number (an optional sign, digits, fraction, exponent) starting at
+// p; on success stores it, returns the first byte after it. On failure returns
+// nullptr and sets `error`. Does not skip leading blanks. Refuses non-finite values
+// and |x| > kMaxCoordinate. Inline: it is the hot path of every text reader.
+inline const char* ParseCoordinate(const char* p, const char* end, double& value,
+                                   NumberError& error) noexcept
+{
+    // fast_float takes no leading '+', which some writers put there.
+    const char* q = p;
+    if (q != end && *q == '+' && end - q > 1 && q[1] != '-' && q[1] != '+')
+        ++q;
+    if (const char* shortEnd = detail::ParseShortDecimal(q, end, value))
+        return shortEnd;
+    double v;
+    const auto r = fast_float::from_chars(q, end, v);
+    if (r.ec == std::errc::invalid_argument || r.ptr == q) {
+        error = NumberError::kMissing;
+        return nullptr;
+    }
+    // An underflow to zero is harmless; an overflow (1e309), nan and inf are not numbers.
+    if (!std::isfinite(v)) {
+        error = NumberError::kNotFinite;
+        return nullptr;
+    }
+    if (std::fabs(v) > kMaxCoordinate) {
+        error = NumberError::kTooLarge;
+        return nullptr;
+    }
+    value = v;
+    return r.ptr;
+}
 
 // A decimal integer with optional sign; nullptr when there is none or it does not fit.
 inline const char* ParseInteger(const char* p, const char* end, std::int64_t& value) noexcept

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <sys/mman.h>
 #include <system_error>
@@ -228,47 +229,94 @@ const char* NthNewline(const char* p, const char* end, std::uint64_t n)
     return nullptr;
 }
 
+// The n-th line end before end, counting back, at or after begin; null when there are
+// fewer. Counts in blocks, as NthNewline does.
+const char* NthNewlineBack(const char* begin, const char* end, std::uint64_t n)
+{
+    constexpr std::size_t kBlock = 256;
+    while (static_cast<std::size_t>(end - begin) >= kBlock) {
+        const auto inBlock = static_cast<std::uint64_t>(std::count(end - kBlock, end, '\n'));
+        if (inBlock >= n)
+            break;
+        n -= inBlock;
+        end -= kBlock;
+    }
+    while (end != begin)
+        if (*--end == '\n' && --n == 0)
+            return end;
+    return nullptr;
+}
+
 // Files of the plain shape (one "x y z" per vertex line, one "3 a b c" per face line,
-// nothing else) are read on two threads: this one takes the vertices while a second
-// takes the faces, which need only the vertex count. Anything else (comments,
-// colours, polygons, errors) makes it return false with nothing changed, and the
+// nothing else) are read on two threads. A second thread starts on the faces at once,
+// from the last line backwards, while this one finds where the faces begin, reads the
+// vertices and then takes faces from the front; the two claim blocks of faces until
+// they meet, and must meet at one line end. Anything else (comments, colours, polygons,
+// errors, lines after the faces) makes it return false with nothing changed, and the
 // sequential reader below takes over; on success both give the same arrays.
 bool ReadPlainOnTwoThreads(const Scanner& s, std::uint64_t vertexCount, std::uint64_t faceCount,
                            MeshBuilder& builder, ProgressMeter* progress)
 {
     constexpr std::uint64_t kWorthIt = 1 << 20;
-    if (s.Remaining() < kWorthIt || faceCount == 0 || std::thread::hardware_concurrency() < 2 ||
-        s.p == s.end || *s.p != '\n')
-        return false;
-    const char* faceStart = NthNewline(s.p, s.end, vertexCount + 1);
-    if (!faceStart)
+    if (s.Remaining() < kWorthIt || faceCount == 0 || faceCount >= (std::uint64_t(1) << 32) ||
+        std::thread::hardware_concurrency() < 2 || s.p == s.end || *s.p != '\n')
         return false;
     GrowArray<double> vertices;
     GrowArray<std::uint32_t> faces;
     vertices.Resize(3 * vertexCount);
     faces.Resize(kFaceWords * faceCount);
-    std::atomic<bool> stop{false};      // either side gave up
-    std::atomic<bool> facesDone{false}; // the worker read every face
+    std::atomic<bool> stop{false}; // either side gave up
 
-    auto readFaces = [&] {
+    // Faces [front, back) are unclaimed, both indices in one word so that a claim sees
+    // the other side's.
+    constexpr std::uint64_t kBlock = 4096;
+    std::atomic<std::uint64_t> unclaimed{faceCount << 32};
+    const auto claim = [&](bool fromFront, std::uint64_t& first, std::uint64_t& last) {
+        std::uint64_t word = unclaimed.load();
+        for (;;) {
+            const std::uint64_t front = word & 0xFFFFFFFFu, back = word >> 32;
+            if (front == back || stop.load(std::memory_order_relaxed))
+                return false;
+            const std::uint64_t n = std::min(kBlock, back - front);
+            first = fromFront ? front : back - n;
+            last = first + n;
+            const std::uint64_t next = fromFront ? (back << 32) | last : (first << 32) | front;
+            if (unclaimed.compare_exchange_weak(word, next))
+                return true;
+        }
+    };
+
+    // Backwards from the last line, a block at a time: the block's first line is found by
+    // counting line ends back, then its faces are read forwards and must end exactly at
+    // the line end where the block after it began (or at the end of the file).
+    const char* backStart = nullptr; // the line end before the worker's first face
+    auto readFacesFromTheBack = [&] {
         Prefault(faces.Data(), kFaceWords * faceCount * sizeof(std::uint32_t));
-        Scanner t = s;
-        t.p = faceStart;
-        std::uint32_t* out = faces.Data();
-        for (std::uint64_t i = 0; i < faceCount; ++i, out += kFaceWords) {
-            if ((i & 0xFFFF) == 0 && stop.load(std::memory_order_relaxed))
-                return;
-            if (!t.FastTriangle(vertexCount, out)) {
+        const char* lineEnd = s.end;
+        if (lineEnd[-1] == '\n')
+            --lineEnd;
+        std::uint64_t first, last;
+        while (claim(false, first, last)) {
+            const char* before = NthNewlineBack(s.p, lineEnd, last - first);
+            Scanner t = s;
+            t.p = before;
+            std::uint32_t* corners = faces.Data() + kFaceWords * first;
+            for (std::uint64_t i = first; i < last && before; ++i, corners += kFaceWords) {
+                if (!t.FastTriangle(vertexCount, corners))
+                    before = nullptr;
+                corners[3] = 0;
+            }
+            if (!before || t.p != lineEnd) {
                 stop = true;
                 return;
             }
-            out[3] = 0;
+            lineEnd = before;
         }
-        facesDone = true;
+        backStart = lineEnd;
     };
     std::thread worker;
     try {
-        worker = std::thread(readFaces);
+        worker = std::thread(readFacesFromTheBack);
     } catch (const std::system_error&) {
         return false; // no thread to be had: read on one
     }
@@ -277,13 +325,20 @@ bool ReadPlainOnTwoThreads(const Scanner& s, std::uint64_t vertexCount, std::uin
         std::thread& thread;
         ~Join() { thread.join(); }
     };
-    bool ok = true;
+    const char* frontEnd = nullptr; // the line end after this thread's last face
     {
         Join join{worker};
+        const auto giveUp = [&] {
+            stop = true;
+            return false;
+        };
+        const char* faceStart = NthNewline(s.p, s.end, vertexCount + 1);
+        if (!faceStart)
+            return giveUp();
         Prefault(vertices.Data(), 3 * vertexCount * sizeof(double));
         Scanner a = s;
         double* out = vertices.Data();
-        for (std::uint64_t i = 0; i < vertexCount && ok; ++i, out += 3) {
+        for (std::uint64_t i = 0; i < vertexCount; ++i, out += 3) {
             if (progress && (i & 0xFFFF) == 0) {
                 try {
                     progress->Update(a.Offset());
@@ -292,13 +347,24 @@ bool ReadPlainOnTwoThreads(const Scanner& s, std::uint64_t vertexCount, std::uin
                     throw;
                 }
             }
-            ok = a.FastVertex(out);
+            if (!a.FastVertex(out))
+                return giveUp();
         }
-        ok = ok && a.p == faceStart;
-        if (!ok)
-            stop = true;
+        if (a.p != faceStart)
+            return giveUp();
+        std::uint64_t first, last;
+        while (claim(true, first, last)) {
+            std::uint32_t* corners = faces.Data() + kFaceWords * first;
+            for (std::uint64_t i = first; i < last; ++i, corners += kFaceWords) {
+                if (!a.FastTriangle(vertexCount, corners))
+                    return giveUp();
+                corners[3] = 0;
+            }
+        }
+        frontEnd = a.p;
     }
-    if (!ok || !facesDone.load())
+    // Every face read, and the two sides met at one line end: no line was left over.
+    if (stop.load() || !backStart || backStart != frontEnd)
         return false;
     builder.Adopt(vertices.Release(), vertexCount, faces.Release(), faceCount);
     return true;

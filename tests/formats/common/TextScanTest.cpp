@@ -60,6 +60,46 @@ TEST(ParseCoordinate, RefusesTextThatIsNoNumber)
         EXPECT_EQ(Parse(text).error, NumberError::kMissing) << '"' << text << '"';
 }
 
+// The short-decimal path against the general parser, bit for bit: every split of digits
+// around the point, signs, exponents, terminators and distances from the buffer end.
+TEST(ParseCoordinate, AgreesWithTheGeneralParserForEveryShape)
+{
+    std::mt19937_64 random(5);
+    const std::string terminators[] = {"",  " ", "\n", "\r", "e",    "E",  "e5", "E-3",
+                                       ".", "x", "/",  "#",  "\xff", "e+", "d2"};
+    int compared = 0;
+    for (int whole = 0; whole <= 10; ++whole)
+        for (int fraction = -1; fraction <= 10; ++fraction)
+            for (const std::string& tail : terminators)
+                for (int trial = 0; trial < 12; ++trial) {
+                    std::string text = trial % 3 == 0 ? "-" : "";
+                    for (int d = 0; d < whole; ++d)
+                        text += static_cast<char>('0' + random() % 10);
+                    if (fraction >= 0)
+                        text += '.';
+                    for (int d = 0; d < fraction; ++d)
+                        text += static_cast<char>('0' + random() % 10);
+                    text += tail + std::string(trial * 2, trial % 2 ? '9' : ' ');
+                    std::unique_ptr<char[]> copy(new char[text.size()]);
+                    std::memcpy(copy.get(), text.data(), text.size());
+                    const char* end = copy.get() + text.size();
+                    double expected = 0, got = 0;
+                    const auto ref = fast_float::from_chars(copy.get(), end, expected);
+                    NumberError error = NumberError::kNone;
+                    const char* ours = ParseCoordinate(copy.get(), end, got, error);
+                    if (ref.ec != std::errc() || ref.ptr == copy.get() ||
+                        !(std::fabs(expected) <= kMaxCoordinate)) {
+                        EXPECT_EQ(ours, nullptr) << text;
+                        continue;
+                    }
+                    ASSERT_EQ(ours, ref.ptr) << text;
+                    EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0)
+                        << text << ": " << got << " against " << expected;
+                    ++compared;
+                }
+    EXPECT_GT(compared, 10000);
+}
+
 TEST(ParseInteger, RefusesOverflowAndJunk)
 {
     std::int64_t v = 0;

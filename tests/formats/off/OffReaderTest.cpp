@@ -188,6 +188,52 @@ TEST_F(OffReaderTest, TwoThreadAndOneThreadReadsAgree)
     EXPECT_NE(Read(PlainGrid(300, "1 nan 2\n"), nan).find("not finite"), std::string::npos);
 }
 
+// The faces are read from both ends towards a meeting line. A line that is not a plain
+// face anywhere among them, or a face count that does not match the lines, must send
+// the whole file to the one-thread reader, whatever side meets it.
+TEST_F(OffReaderTest, TwoSidedFaceReadingFallsBackOnAnyOddLine)
+{
+    const int n = 300;
+    const std::string text = PlainGrid(n);
+    Meshes plain = ReadOk(text);
+    ASSERT_EQ(plain.size(), 1u);
+    const std::size_t faceStart = [&] {
+        std::size_t at = 0;
+        for (int line = 0; line < 2 + (n + 1) * (n + 1); ++line)
+            at = text.find('\n', at) + 1;
+        return at;
+    }();
+    const std::size_t faceBytes = text.size() - faceStart;
+    // After the line that holds this fraction of the face bytes.
+    const auto insertAt = [&](double fraction, const std::string& what) {
+        const std::size_t at = text.find('\n', faceStart + std::size_t(fraction * faceBytes));
+        std::string copy = text;
+        copy.insert(at == std::string::npos ? copy.size() : at + 1, what);
+        return copy;
+    };
+    std::string crlf;
+    for (char c : text)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    std::vector<std::string> same = {crlf, text.substr(0, text.size() - 1), text + "\n\n",
+                                     text + "# the end\n", insertAt(0.0, "# first\n")};
+    for (double fraction : {0.01, 0.3, 0.5, 0.7, 0.99}) {
+        same.push_back(insertAt(fraction, "# a comment among the faces\n"));
+        same.push_back(insertAt(fraction, "\n"));
+        same.push_back(insertAt(fraction, "3 0 1 2 0.5 0.5 0.5\n"));
+        same.push_back(insertAt(fraction, "3 2 1 0\n")); // a face more than declared
+    }
+    for (std::size_t i = 0; i < same.size(); ++i) {
+        Meshes other = ReadOk(same[i]);
+        ASSERT_EQ(other.size(), 1u) << i;
+        // A comment before the vertices sends the same text to the one-thread reader.
+        std::string oneThread = same[i];
+        oneThread.insert(oneThread.find('\n') + 1, "# one thread\n");
+        Meshes reference = ReadOk(oneThread);
+        ASSERT_EQ(reference.size(), 1u) << i;
+        test::ExpectSameMeshes({reference[0].get()}, {other[0].get()});
+    }
+}
+
 TEST_F(OffReaderTest, CancellingATwoThreadReadStopsBothThreads)
 {
     const std::string text = PlainGrid(300);
