@@ -141,6 +141,8 @@ public:
         const char* q = p;
         const bool newline = q != end && *q == '\n';
         q += newline;
+        if (ShortTriangle(q, vertexCount, corners))
+            return Commit(q, newline);
         std::int64_t v[4];
         for (std::int64_t& value : v) {
             while (q != end && *q == ' ')
@@ -157,6 +159,28 @@ public:
             corners[k] = static_cast<std::uint32_t>(v[k + 1]);
         }
         return Commit(q, newline);
+    }
+
+    // "3 a b c" with single blanks and indices of up to seven digits, each read with one
+    // eight-byte load; false for anything else, which FastTriangle then reads digit by
+    // digit. On success q is past the last index.
+    bool ShortTriangle(const char*& q, std::uint64_t vertexCount, std::uint32_t* corners) const
+    {
+        if (end - q < 32 || q[0] != '3' || q[1] != ' ')
+            return false;
+        const char* r = q + 2;
+        for (int k = 0; k < 3; ++k) {
+            int digits;
+            const std::uint32_t value = detail::EightDigits(r, digits);
+            if (digits == 0 || digits == 8 || value >= vertexCount)
+                return false;
+            corners[k] = value;
+            r += digits;
+            if (k < 2 && *r++ != ' ')
+                return false;
+        }
+        q = r;
+        return true;
     }
 
     std::uint64_t Remaining() const { return static_cast<std::uint64_t>(end - p); }

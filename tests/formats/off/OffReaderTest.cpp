@@ -222,6 +222,10 @@ TEST_F(OffReaderTest, TwoSidedFaceReadingFallsBackOnAnyOddLine)
         same.push_back(insertAt(fraction, "3 0 1 2 0.5 0.5 0.5\n"));
         same.push_back(insertAt(fraction, "3 2 1 0\n")); // a face more than declared
     }
+    // Faces the short path leaves to the general one: wider blanks, long numbers.
+    for (const char* face : {"3  2 1 0\n", "3 00000002 1 0\n", "3 2 1 0 \n", "3\t2 1 0\n",
+                             "3 2 1 00000000\n", "03 2 1 0\n"})
+        same.push_back(insertAt(0.5, face));
     for (std::size_t i = 0; i < same.size(); ++i) {
         Meshes other = ReadOk(same[i]);
         ASSERT_EQ(other.size(), 1u) << i;
