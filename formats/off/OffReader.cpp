@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 #include <sys/mman.h>
 #include <system_error>
