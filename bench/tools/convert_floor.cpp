@@ -3,6 +3,9 @@
 //   convert_floor obj2stlb IN.obj OUT.stl   triangles (fans) to binary STL
 //   convert_floor stl2obj  IN.stl OUT.obj   binary STL to OBJ with welded vertices
 //   convert_floor ply2obj  IN.ply OUT.obj   ASCII PLY (float x y z, uchar/int lists) to OBJ
+//   convert_floor batch J OUTDIR IN.obj...  obj2stlb for many files, a forked child per
+//                                           file and at most J at once
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -13,6 +16,7 @@
 #include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -286,16 +290,58 @@ int PlyToObj(const char* in, const char* out)
     return 0;
 }
 
+// The floor for a batch: a forked child per file, at most `jobs` at once, each writing a
+// temporary file that it flushes to disk and renames, as a converter that never leaves a
+// half file must.
+int Batch(int jobs, const char* outDir, int count, char** inputs)
+{
+    mkdir(outDir, 0755);
+    int running = 0, failed = 0;
+    for (int i = 0; i < count || running > 0;) {
+        if (i < count && running < jobs) {
+            const pid_t pid = fork();
+            if (pid < 0) {
+                std::perror("fork");
+                return 1;
+            }
+            if (pid == 0) {
+                std::string base = inputs[i];
+                base = base.substr(base.find_last_of('/') + 1);
+                base = base.substr(0, base.find_last_of('.'));
+                const std::string out = std::string(outDir) + "/" + base + ".stl";
+                const std::string temporary = std::string(outDir) + "/." + base + ".tmp";
+                ObjToStl(inputs[i], temporary.c_str());
+                const int fd = open(temporary.c_str(), O_WRONLY);
+                const bool ok = fd >= 0 && fsync(fd) == 0 && close(fd) == 0 &&
+                                rename(temporary.c_str(), out.c_str()) == 0;
+                _exit(ok ? 0 : 1);
+            }
+            ++running;
+            ++i;
+            continue;
+        }
+        int status = 0;
+        if (wait(&status) > 0) {
+            --running;
+            failed += !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+    }
+    return failed ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc >= 5 && std::strcmp(argv[1], "batch") == 0)
+        return Batch(std::max(1, std::atoi(argv[2])), argv[3], argc - 4, argv + 4);
     if (argc == 4 && std::strcmp(argv[1], "obj2stlb") == 0)
         return ObjToStl(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "stl2obj") == 0)
         return StlToObj(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "ply2obj") == 0)
         return PlyToObj(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: convert_floor obj2stlb|stl2obj|ply2obj IN OUT\n");
+    std::fprintf(stderr, "usage: convert_floor obj2stlb|stl2obj|ply2obj IN OUT\n"
+                         "       convert_floor batch J OUTDIR IN.obj...\n");
     return 2;
 }

@@ -56,3 +56,5 @@ done
 echo "== batch of 100 small OBJ files to binary STL"
 best "polyvant -j 1" "$convert" -q -j 1 --to stl -o "$out/small-out" "$out"/small/*.obj
 best "polyvant -j 2" "$convert" -q -j 2 --to stl -o "$out/small-out" "$out"/small/*.obj
+best "floor    -j 1" "$floor" batch 1 "$out/small-floor" "$out"/small/*.obj
+best "floor    -j 2" "$floor" batch 2 "$out/small-floor" "$out"/small/*.obj
