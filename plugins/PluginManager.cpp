@@ -115,6 +115,16 @@ void PluginManager::SetHostServices(const PvHostServices* services) noexcept
     }
 }
 
+void PluginManager::SetHostServices(const PvHostServices* services,
+                                    const PluginLibrary* library) noexcept
+{
+    for (int i = 0; services && library && i < libraryList->Count(); ++i) {
+        auto* loaded = static_cast<PluginLibrary*>(libraryList->Get(i));
+        if (loaded == library && loaded->libSetHostServices)
+            loaded->libSetHostServices(services);
+    }
+}
+
 void PluginManager::BuildClassList()
 {
     delete classList;

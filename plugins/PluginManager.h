@@ -31,6 +31,9 @@ public:
     // Services handed to every library that exports LibSetHostServices: those loaded
     // already at once, later ones right after their version was checked. Null hands none.
     void SetHostServices(const PvHostServices* services) noexcept;
+    // Hands services to one loaded library only (none when it is null), for a process
+    // that will call no other; later loads still get the table set above.
+    void SetHostServices(const PvHostServices* services, const PluginLibrary* library) noexcept;
 
     // Loads the "*.so" files of dir in byte order of their names (dir with or without
     // a trailing "/"), keeps those of the given interface version that offer classes,

@@ -133,6 +133,28 @@ TEST_F(PluginManagerTest, HandsTheServicesTableToLibrariesThatAskForIt)
     EXPECT_NE(host.Messages()[0].text.find("absent.fxi"), std::string::npos);
 }
 
+// A forked worker wakes only the library it calls; the others keep what they had.
+TEST_F(PluginManagerTest, HandsTheTableToOneLibraryOnRequest)
+{
+    LinkFixture(dir, "fixture_import.so", "import.so");
+    LinkFixture(dir, "fixture_export.so", "export.so");
+    manager.ScanDirectory(dir.Path().c_str(), 3);
+    ASSERT_EQ(manager.ClassCount(), 2);
+    const int importClass = manager.GetClass(0)->SuperClassID() == kImportSuperClassId ? 0 : 1;
+    manager.SetHostServices(host.Services(), nullptr);
+    manager.SetHostServices(host.Services(), manager.GetClassLibrary(1 - importClass));
+    auto* importer = static_cast<Importer*>(manager.GetClass(importClass)->Create());
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(importer->ImportFile((dir / "absent.fxi").c_str()), nullptr);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot open"), std::string::npos);
+    EXPECT_TRUE(host.Messages().empty());
+
+    manager.SetHostServices(host.Services(), manager.GetClassLibrary(importClass));
+    EXPECT_EQ(importer->ImportFile((dir / "absent.fxi").c_str()), nullptr);
+    importer->Release();
+    EXPECT_EQ(host.Count(PV_ERROR), 1);
+}
+
 TEST_F(PluginManagerTest, HandsNoTableWhenTheHostHasNone)
 {
     LinkFixture(dir, "fixture_import.so", "import.so");
