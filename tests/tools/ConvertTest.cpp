@@ -184,6 +184,32 @@ TEST_F(ConvertTest, ImporterThatCrashesOrHangsCostsOnlyItsFile)
     EXPECT_TRUE(Leftovers(dir / "out").empty());
 }
 
+// On a terminal one line shows the files done and the current file's progress, as the
+// importer reports it; into a pipe only the result lines come.
+TEST_F(ConvertTest, ProgressShowsOnATerminalOnly)
+{
+    WriteFile(dir / "a.slow", "0 0 0 1 0 0 0 1 0\n");
+    const std::vector<std::string> args = {"--plugin-dir", kFixturePlugins, "a.slow", "a.fx"};
+    const Outcome shown = RunProgramOnTerminal(ConvertProgram(), args, dir.Path(),
+                                               {"XDG_CONFIG_HOME=" + (dir / "config").string()});
+    EXPECT_EQ(shown.status, 0) << shown.out;
+    EXPECT_NE(shown.out.find("[0/1] | a.slow"), std::string::npos) << shown.out;
+    // A fraction between the first and the last step arrived while the file was read.
+    bool between = false;
+    for (std::size_t at = shown.out.find('%'); at != std::string::npos;
+         at = shown.out.find('%', at + 1)) {
+        const int percent = std::atoi(shown.out.substr(at - 3, 3).c_str());
+        between = between || (percent > 0 && percent < 100);
+    }
+    EXPECT_TRUE(between) << shown.out;
+    EXPECT_NE(shown.out.find("1 converted, 0 failed"), std::string::npos) << shown.out;
+
+    const Outcome piped = Convert(args);
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ((piped.out + piped.err).find('%'), std::string::npos) << piped.out << piped.err;
+    EXPECT_NE(piped.out.find("a.slow -> a.fx"), std::string::npos) << piped.out;
+}
+
 TEST_F(ConvertTest, ImporterThatEatsMemoryIsStoppedByTheLimit)
 {
 #if defined(__SANITIZE_ADDRESS__)

@@ -1,8 +1,11 @@
 #include "ToolRunner.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <pty.h>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
@@ -56,6 +59,48 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
     outcome.err = ReadFile(errPath);
     std::filesystem::remove(outPath);
     std::filesystem::remove(errPath);
+    return outcome;
+}
+
+Outcome RunProgramOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                             const std::filesystem::path& dir,
+                             const std::vector<std::string>& environment)
+{
+    std::vector<std::string> argStrings = {program};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argStrings)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 80;
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
+    if (pid < 0)
+        throw std::runtime_error("cannot open a terminal for " + program);
+    if (pid == 0) {
+        for (const std::string& entry : environment)
+            putenv(strdup(entry.c_str()));
+        if (chdir(dir.c_str()) == 0) {
+            closefrom(3);
+            execv(program.c_str(), argv.data());
+        }
+        _exit(127);
+    }
+    Outcome outcome;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = read(terminal, chunk, sizeof chunk);
+        if (n > 0)
+            outcome.out.append(chunk, std::size_t(n));
+        else if (n == 0 || errno != EINTR)
+            break; // EIO once the program and its children have closed the terminal
+    }
+    close(terminal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return outcome;
 }
 

@@ -17,6 +17,11 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
                    const std::filesystem::path& dir,
                    const std::vector<std::string>& environment = {});
 
+// The same on a terminal (80 columns): standard output and error together, as shown.
+Outcome RunProgramOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                             const std::filesystem::path& dir,
+                             const std::vector<std::string>& environment = {});
+
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
