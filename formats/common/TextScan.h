@@ -60,15 +60,17 @@ inline std::uint32_t EightDigits(const char* p, int& count) noexcept
 // The shape most writers use, "-12.345678" (at most 15 digits, no exponent), without
 // the general parser: the digits make an exact integer m and the value is m / 10^f,
 // two exact doubles whose quotient IEEE arithmetic rounds correctly, which is the
-// value the general parser returns as well. Null for anything else, and near the end
-// of the buffer, where the eight-byte reads would not fit.
-inline const char* ParseShortDecimal(const char* p, const char* end, double& value) noexcept
+// value the general parser returns as well. Loads eight bytes at a time, so it needs 18
+// readable bytes from p on (up to `readable`, which may lie past `end`); the number
+// itself must end by `end`. Null for anything else.
+inline const char* ParseShortDecimal(const char* p, const char* end, const char* readable,
+                                     double& value) noexcept
 {
     static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
     const char* q = p;
     const bool negative = q != end && *q == '-';
     q += negative;
-    if (end - q < 18)
+    if (readable - q < 18)
         return nullptr;
     int whole;
     const std::uint64_t integer = EightDigits(q, whole);
@@ -85,7 +87,7 @@ inline const char* ParseShortDecimal(const char* p, const char* end, double& val
         q += fractional;
         m = integer * static_cast<std::uint64_t>(kPowers[fractional]) + fraction;
     }
-    if (whole + fractional == 0 || *q == 'e' || *q == 'E')
+    if (whole + fractional == 0 || *q == 'e' || *q == 'E' || q > end)
         return nullptr;
     const double v = static_cast<double>(m) / kPowers[fractional];
     value = negative ? -v : v;
@@ -94,19 +96,40 @@ inline const char* ParseShortDecimal(const char* p, const char* end, double& val
 
 } // namespace detail
 
+// What a reader passes to ParseCoordinate for its numbers in a row: how far the buffer
+// may be read past a line's end, and how the file writes its numbers. A file of long
+// numbers (shortest-exact doubles) stops trying the short path after a few misses and
+// tries again now and then, so that it costs such a file nothing.
+struct NumberRun {
+    explicit NumberRun(const char* bufferEnd) noexcept : readable(bufferEnd) {}
+    const char* readable;
+    unsigned misses = 0;
+};
+
 // Parses a decimal number (an optional sign, digits, fraction, exponent) starting at
 // p; on success stores it, returns the first byte after it. On failure returns
 // nullptr and sets `error`. Does not skip leading blanks. Refuses non-finite values
 // and |x| > kMaxCoordinate. Inline: it is the hot path of every text reader.
 inline const char* ParseCoordinate(const char* p, const char* end, double& value,
-                                   NumberError& error) noexcept
+                                   NumberError& error, NumberRun* run = nullptr) noexcept
 {
+    constexpr unsigned kTries = 16, kSkips = 1024;
     // fast_float takes no leading '+', which some writers put there.
     const char* q = p;
     if (q != end && *q == '+' && end - q > 1 && q[1] != '-' && q[1] != '+')
         ++q;
-    if (const char* shortEnd = detail::ParseShortDecimal(q, end, value))
-        return shortEnd;
+    if (!run || run->misses < kTries) {
+        if (const char* shortEnd =
+                detail::ParseShortDecimal(q, end, run ? run->readable : end, value)) {
+            if (run)
+                run->misses = 0;
+            return shortEnd;
+        }
+        if (run)
+            ++run->misses;
+    } else if (++run->misses == kTries + kSkips) {
+        run->misses = 0;
+    }
     double v;
     const auto r = fast_float::from_chars(q, end, v);
     if (r.ec == std::errc::invalid_argument || r.ptr == q) {

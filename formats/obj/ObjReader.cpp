@@ -60,6 +60,7 @@ public:
         // address space, not memory, and Finish gives the rest back.
         vertices.Reserve(3 * (size / 48));
         groups.back().faces.Reserve(kFaceWords * (size / 24));
+        numbers = NumberRun(data + size);
         LineCursor cursor(data, data + size);
         const char* b;
         const char* e;
@@ -134,7 +135,7 @@ private:
         for (double& c : xyz) {
             p = SkipBlanks(p, e);
             NumberError error = NumberError::kNone;
-            const char* q = ParseCoordinate(p, e, c, error);
+            const char* q = ParseCoordinate(p, e, c, error, &numbers);
             if (q && q != e && !IsBlank(*q))
                 q = nullptr, error = NumberError::kMissing;
             if (!q) {
@@ -348,6 +349,7 @@ private:
     ProgressMeter* progress;
     std::size_t line = 0;
 
+    NumberRun numbers{nullptr};
     GrowArray<double> vertices;
     std::vector<Group> groups;
     std::vector<std::uint32_t> corners;

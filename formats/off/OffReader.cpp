@@ -26,7 +26,7 @@ constexpr std::uint64_t kMinFaceBytes = 8;
 class Scanner {
 public:
     Scanner(const char* begin, const char* stop, const std::string& filePath)
-        : start(begin), p(begin), end(stop), path(filePath)
+        : start(begin), p(begin), end(stop), path(filePath), numbers(stop)
     {
     }
 
@@ -73,7 +73,7 @@ public:
             Fail(std::string("the file ends before ") + what);
         double v;
         NumberError error = NumberError::kNone;
-        const char* q = ParseCoordinate(p, end, v, error);
+        const char* q = ParseCoordinate(p, end, v, error, &numbers);
         if (q && q != end && !IsBlank(*q) && *q != '\n' && *q != '#')
             q = nullptr, error = NumberError::kMissing;
         if (!q) {
@@ -128,7 +128,7 @@ public:
             while (q != end && *q == ' ')
                 ++q;
             NumberError error;
-            q = ParseCoordinate(q, end, xyz[k], error);
+            q = ParseCoordinate(q, end, xyz[k], error, &numbers);
             if (!q || (q != end && *q != ' ' && *q != '\n' && *q != '\r'))
                 return false;
         }
@@ -207,6 +207,7 @@ public:
     const char* p;
     const char* end;
     const std::string& path;
+    NumberRun numbers;
     std::size_t line = 1;
     bool atEnd = false;
 };

@@ -70,6 +70,7 @@ public:
 
     void Parse(const char* data, std::size_t size, ProgressMeter* progress)
     {
+        NumberRun run(data + size);
         LineCursor cursor(data, data + size);
         const char* b;
         const char* e;
@@ -86,7 +87,7 @@ public:
             const char* q = p;
             while (q != e && count < kMaxNumbers) {
                 NumberError error = NumberError::kNone;
-                const char* end = ParseCoordinate(q, e, numbers[count], error);
+                const char* end = ParseCoordinate(q, e, numbers[count], error, &run);
                 const char* wordEnd = SkipWord(q, e);
                 if (!end || end != wordEnd) {
                     if (IsNumberWord(q, wordEnd))

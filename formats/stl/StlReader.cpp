@@ -171,7 +171,8 @@ void ReadBinary(const char* data, std::size_t size, std::string_view path,
 class AsciiReader {
 public:
     AsciiReader(const char* data, std::size_t size, std::string_view file)
-        : begin(data), p(data), end(data + size), path(file), meter("Reading STL", size)
+        : begin(data), p(data), end(data + size), path(file), numbers(end),
+          meter("Reading STL", size)
     {
     }
 
@@ -288,7 +289,7 @@ private:
             Fail(line, "file ends where a coordinate was expected");
         double value = 0;
         NumberError error = NumberError::kNone;
-        const char* after = ParseCoordinate(p, end, value, error);
+        const char* after = ParseCoordinate(p, end, value, error, &numbers);
         if (!after)
             Fail(line, NumberErrorText(error) + std::string(" ('") + Shown(Peek()) + "')");
         if (after != end && !IsSpace(*after))
@@ -354,6 +355,7 @@ private:
     const char* p;
     const char* end;
     std::string_view path;
+    NumberRun numbers;
     std::size_t line = 1;
     ProgressMeter meter;
 };

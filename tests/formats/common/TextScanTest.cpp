@@ -1,6 +1,7 @@
 #include "common/TextScan.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
@@ -98,6 +99,56 @@ TEST(ParseCoordinate, AgreesWithTheGeneralParserForEveryShape)
                     ++compared;
                 }
     EXPECT_GT(compared, 10000);
+}
+
+// A reader may let the short path load past the end of a line (NumberRun), but the
+// number must still end there: every cut of a token within a longer buffer reads as the
+// general parser reads the cut text alone. A run of long numbers, which makes the run
+// skip the short path for a while, changes no result either.
+TEST(ParseCoordinate, ReadsOnlyUpToTheEndItIsGivenWhateverItMayLoad)
+{
+    std::mt19937_64 random(11);
+    const std::string tokens[] = {
+        "-12.5", "3.25e2", "0.125",      "7", "-0.000001", "1234567.1234567",
+        ".5",    "5.",     "12345678.5", "-", "1.5.5"};
+    for (const std::string& token : tokens) {
+        const std::string text = token + " 987654321.123456789 \n";
+        for (std::size_t cut = 0; cut <= token.size() + 1; ++cut) {
+            NumberRun run(text.data() + text.size());
+            double expected = 0, got = 0;
+            const auto ref = fast_float::from_chars(text.data(), text.data() + cut, expected);
+            NumberError error = NumberError::kNone;
+            const char* ours = ParseCoordinate(text.data(), text.data() + cut, got, error, &run);
+            if (ref.ec != std::errc() || ref.ptr == text.data()) {
+                EXPECT_EQ(ours, nullptr) << token << " cut at " << cut;
+                continue;
+            }
+            ASSERT_EQ(ours, ref.ptr) << token << " cut at " << cut;
+            EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << token << " cut at " << cut;
+        }
+    }
+    std::string many;
+    for (int i = 0; i < 3000; ++i) {
+        char number[40];
+        const double x = std::ldexp(double(random() >> 11), -53) * 100 - 50;
+        many += std::string(number, std::size_t(std::snprintf(number, sizeof number,
+                                                              i < 2000 ? "%.17g " : "%.4f ", x)));
+    }
+    NumberRun run(many.data() + many.size());
+    const char* p = many.data();
+    const char* end = many.data() + many.size();
+    int read = 0;
+    while (p != end) {
+        double expected = 0, got = 0;
+        const auto ref = fast_float::from_chars(p, end, expected);
+        NumberError error = NumberError::kNone;
+        const char* ours = ParseCoordinate(p, end, got, error, &run);
+        ASSERT_EQ(ours, ref.ptr) << read;
+        ASSERT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << read;
+        p = ours + 1;
+        ++read;
+    }
+    EXPECT_EQ(read, 3000);
 }
 
 TEST(ParseInteger, RefusesOverflowAndJunk)
