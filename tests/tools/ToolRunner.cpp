@@ -15,6 +15,19 @@
 extern char** environ;
 
 namespace polyvant::tooltest {
+namespace {
+
+// An argv or envp over strings that outlive it, null-terminated.
+std::vector<char*> Pointers(std::vector<std::string>& strings)
+{
+    std::vector<char*> pointers;
+    for (std::string& entry : strings)
+        pointers.push_back(entry.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+} // namespace
 
 Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
                    const std::filesystem::path& dir, const std::vector<std::string>& environment)
@@ -22,18 +35,12 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
     const std::filesystem::path outPath = dir / ".stdout", errPath = dir / ".stderr";
     std::vector<std::string> argStrings = {program};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : argStrings)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = Pointers(argStrings);
     std::vector<std::string> envStrings;
     for (char** e = environ; *e; ++e)
         envStrings.emplace_back(*e);
     envStrings.insert(envStrings.end(), environment.begin(), environment.end());
-    std::vector<char*> envp;
-    for (std::string& entry : envStrings)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    std::vector<char*> envp = Pointers(envStrings);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -68,10 +75,7 @@ Outcome RunProgramOnTerminal(const std::string& program, const std::vector<std::
 {
     std::vector<std::string> argStrings = {program};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : argStrings)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = Pointers(argStrings);
     winsize size{};
     size.ws_row = 24;
     size.ws_col = 80;
