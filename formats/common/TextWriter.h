@@ -60,6 +60,17 @@ public:
         used = static_cast<std::size_t>(
             std::to_chars(buffer + used, buffer + kBufferSize, value).ptr - buffer);
     }
+    // "<lead>a b c\n": a triangle's three corners, each offset by base.
+    void PutTriangleLine(std::string_view lead, const std::uint32_t* corners, std::uint64_t base)
+    {
+        Put(lead);
+        PutUnsigned(base + corners[0]);
+        Put(' ');
+        PutUnsigned(base + corners[1]);
+        Put(' ');
+        PutUnsigned(base + corners[2]);
+        Put('\n');
+    }
     void PutInteger(std::int64_t value)
     {
         Reserve(kMaxNumber);

@@ -77,15 +77,8 @@ void WriteObj(const std::vector<const Mesh3d*>& meshes, AtomicFileWriter& out, c
             mesh->faceCount,
             [f, base](std::uint64_t first, std::uint64_t last, TextWriter& text) {
                 for (const std::uint32_t* p = f + kFaceWords * first; p != f + kFaceWords * last;
-                     p += kFaceWords) {
-                    text.Put("f ");
-                    text.PutUnsigned(base + p[0]);
-                    text.Put(' ');
-                    text.PutUnsigned(base + p[1]);
-                    text.Put(' ');
-                    text.PutUnsigned(base + p[2]);
-                    text.Put('\n');
-                }
+                     p += kFaceWords)
+                    text.PutTriangleLine("f ", p, base);
             },
             [&](const std::string& chunk, std::uint64_t count) {
                 w.Put(chunk);

@@ -45,13 +45,7 @@ void WriteOff(const std::vector<const Mesh3d*>& meshes, AtomicFileWriter& out, c
     for (const Mesh3d* mesh : meshes) {
         const std::uint32_t* f = mesh->faceData;
         for (std::uint32_t i = 0; i < mesh->faceCount; ++i, f += kFaceWords) {
-            w.Put("3 ");
-            w.PutUnsigned(base + f[0]);
-            w.Put(' ');
-            w.PutUnsigned(base + f[1]);
-            w.Put(' ');
-            w.PutUnsigned(base + f[2]);
-            w.Put('\n');
+            w.PutTriangleLine("3 ", f, base);
             if ((i & 0xFFFF) == 0xFFFF)
                 progress.Update(done + i);
         }
