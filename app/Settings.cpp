@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "ImportClassLookup.h"
 #include "SettingsStore.h"
 #include "Strings.h"
 
@@ -9,21 +10,6 @@ namespace {
 
 constexpr const char* kSection = "Settings";
 constexpr const char* kExtensionSection = "Settings\\extension";
-
-struct ExtensionEntry {
-    const char* extension;
-    const char* className;
-};
-
-constexpr ExtensionEntry kDefaultExtensions[] = {
-    {".3ds", "3D Studio (*.3ds, *.prj)"}, {".prj", "3D Studio (*.3ds, *.prj)"},
-    {".dxf", "AutoCad (*.dxf)"},          {".iob", "Imagine (*.obj, *.iob)"},
-    {".lwo", "Lightwave (*.lwo)"},        {".pob", "POV-Ray Binary (*.pob)"},
-    {".raw", "RAW ASCII (*.raw)"},        {".obj", "WaveFront (*.obj)"},
-};
-
-// The entry that stands in for one that cannot be read.
-constexpr ExtensionEntry kFallbackExtension = kDefaultExtensions[0];
 
 constexpr std::size_t kMaxExtensionText = 1024;
 
@@ -76,7 +62,7 @@ void Settings::SetDefaultExtensions()
 {
     extensions.clear();
     extensionClasses.clear();
-    for (const ExtensionEntry& e : kDefaultExtensions) {
+    for (const ExtensionEntry& e : DefaultExtensionTable()) {
         extensions.emplace_back(e.extension);
         extensionClasses.emplace_back(e.className);
     }
@@ -135,8 +121,9 @@ void Settings::LoadFrom(SettingsStore& store)
                 extensions.push_back(std::move(name));
                 extensionClasses.push_back(std::move(data));
             } else {
-                extensions.emplace_back(kFallbackExtension.extension);
-                extensionClasses.emplace_back(kFallbackExtension.className);
+                // An entry that cannot be read stands as the table's first.
+                extensions.emplace_back(DefaultExtensionTable().front().extension);
+                extensionClasses.emplace_back(DefaultExtensionTable().front().className);
             }
         }
     }

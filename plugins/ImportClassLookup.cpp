@@ -33,7 +33,19 @@ std::string NameOf(ClassDescriptor* descriptor)
     return descriptor ? PluginText(descriptor->ClassName()).value_or(std::string()) : std::string();
 }
 
+constexpr ExtensionEntry kDefaultExtensions[] = {
+    {".3ds", "3D Studio (*.3ds, *.prj)"}, {".prj", "3D Studio (*.3ds, *.prj)"},
+    {".dxf", "AutoCad (*.dxf)"},          {".iob", "Imagine (*.obj, *.iob)"},
+    {".lwo", "Lightwave (*.lwo)"},        {".pob", "POV-Ray Binary (*.pob)"},
+    {".raw", "RAW ASCII (*.raw)"},        {".obj", "WaveFront (*.obj)"},
+};
+
 } // namespace
+
+std::span<const ExtensionEntry> DefaultExtensionTable() noexcept
+{
+    return kDefaultExtensions;
+}
 
 int FindClassByPattern(const PluginManager& manager, std::uint32_t superClassId,
                        std::string_view path)

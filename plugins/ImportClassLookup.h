@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -7,6 +8,14 @@
 namespace polyvant {
 
 class PluginManager;
+
+// The built-in extension table: the viewer's until the user stores another, and the
+// tools' wherever the viewer's settings cannot be read (a build without the viewer).
+struct ExtensionEntry {
+    const char* extension; // with the leading "."
+    const char* className;
+};
+std::span<const ExtensionEntry> DefaultExtensionTable() noexcept;
 
 // The import class that opens a file by its extension, shared by the viewer and the
 // command-line tools so both choose alike. First the extension table: the first entry

@@ -7,6 +7,7 @@
 #include <ClassPatterns.h>
 #include <HeadlessHost.h>
 #include <ImportCheck.h>
+#include <ImportClassLookup.h>
 #include <PluginLibrary.h>
 #include <PluginManager.h>
 #include <algorithm>
@@ -338,6 +339,33 @@ TEST_F(Conformance, EveryLibraryLoadsWithVersion3AndNamedClassesOfItsOwn)
         EXPECT_EQ(manager.GetClassLibrary(i)->libVersion(), kPluginInterfaceVersion);
         EXPECT_NE(manager.GetClassLibrary(i)->libName(), nullptr) << *name;
     }
+}
+
+// The built-in table is what a fresh viewer and the tools open files with: each of its
+// classes must be one we ship, and it must settle what a pattern alone would get
+// wrong (the Imagine class lists "*.obj" too, and its library loads first).
+TEST_F(Conformance, TheBuiltInExtensionTableNamesShippedImportClasses)
+{
+    std::vector<std::string> extensions, classes;
+    for (const ExtensionEntry& entry : DefaultExtensionTable()) {
+        extensions.emplace_back(entry.extension);
+        classes.emplace_back(entry.className);
+        const int index = FindImportClass(manager, {entry.extension}, {entry.className},
+                                          std::string("model") + entry.extension);
+        ASSERT_GE(index, 0) << entry.extension;
+        EXPECT_EQ(PluginText(manager.GetClass(index)->ClassName()), entry.className);
+        EXPECT_EQ(manager.GetClass(index)->SuperClassID(), kImportSuperClassId);
+    }
+    const auto nameFor = [&](const std::vector<std::string>& ext,
+                             const std::vector<std::string>& cls, const char* path) {
+        const int index = FindImportClass(manager, ext, cls, path);
+        return index < 0 ? std::string()
+                         : PluginText(manager.GetClass(index)->ClassName()).value_or("");
+    };
+    EXPECT_EQ(nameFor(extensions, classes, "dir.iob/MODEL.OBJ"), "WaveFront (*.obj)");
+    EXPECT_EQ(nameFor({}, {}, "model.obj"), "Imagine (*.obj, *.iob)");
+    EXPECT_EQ(nameFor(extensions, classes, "model.stl"), "STL (*.stl)"); // by pattern
+    EXPECT_EQ(nameFor(extensions, classes, "model.xyz"), "");
 }
 
 // Leaks show up in the sanitizer build's leak check at exit.

@@ -10,6 +10,7 @@
 #include <polyvant/Plugin.h>
 
 #include "ImportCheck.h"
+#include "ImportClassLookup.h"
 #include "PluginManager.h"
 
 #ifdef POLYVANT_TOOLS_HAVE_SETTINGS
@@ -86,6 +87,10 @@ std::string DefaultPluginDirectory()
 ExtensionTable ReadExtensionTable()
 {
     ExtensionTable table;
+    for (const ExtensionEntry& e : DefaultExtensionTable()) {
+        table.extensions.emplace_back(e.extension);
+        table.classes.emplace_back(e.className);
+    }
 #ifdef POLYVANT_TOOLS_HAVE_SETTINGS
     // The viewer's settings file, under the viewer's program name. The store moves a
     // damaged file aside when it reads one; a tool must leave it alone, so such a file
@@ -108,10 +113,6 @@ ExtensionTable ReadExtensionTable()
         table.classes = settings.extensionClasses;
         return table;
     }
-    const Settings defaults("polyvant-defaults-never-stored", std::string(),
-                            Settings::ReadOnlyTag{});
-    table.extensions = defaults.extensions;
-    table.classes = defaults.extensionClasses;
 #endif
     return table;
 }
