@@ -14,6 +14,10 @@ function(polyvant_add_plugin)
         CXX_VISIBILITY_PRESET hidden
         VISIBILITY_INLINES_HIDDEN ON)
     target_link_libraries(${ARG_NAME} PRIVATE polyvant::model ${ARG_LIBRARIES})
+    # The scene model and helpers come from static libraries, compiled for the host as
+    # well: kept local, each plug-in calls its own copy directly, and a host or another
+    # plug-in that defines the same names can never take their place.
+    target_link_options(${ARG_NAME} PRIVATE -Wl,--exclude-libs,ALL)
     polyvant_set_warnings(${ARG_NAME})
     if(NOT POLYVANT_SANITIZE)
         # Every symbol a plug-in needs must be resolved at link time.

@@ -26,6 +26,9 @@ function(polyvant_add_plugin)
         VISIBILITY_INLINES_HIDDEN ON)
     target_link_libraries(${ARG_NAME} PRIVATE Polyvant::model ${ARG_LIBRARIES})
     target_compile_options(${ARG_NAME} PRIVATE -Wall -Wextra)
+    # The model library's symbols stay local: the plug-in calls its own copy, whatever
+    # the host or other plug-ins define.
+    target_link_options(${ARG_NAME} PRIVATE -Wl,--exclude-libs,ALL)
     # Every symbol must resolve at link time, so the host's dlopen cannot fail on
     # one later. Sanitizer runtimes live in the host program, so not with those.
     if(NOT "${CMAKE_CXX_FLAGS} ${CMAKE_SHARED_LINKER_FLAGS}" MATCHES "-fsanitize")

@@ -341,6 +341,22 @@ TEST_F(Conformance, EveryLibraryLoadsWithVersion3AndNamedClassesOfItsOwn)
     }
 }
 
+// The scene model is linked into every plug-in; its names stay local, so a plug-in never
+// runs another library's copy of them (or a host's that defines the same names).
+TEST_F(Conformance, EveryLibraryKeepsTheSceneModelToItself)
+{
+    const char* modelSymbols[] = {"_ZN8polyvant13CheckedMallocEm", "_ZTVN8polyvant6Mesh3dE",
+                                  "_ZN8polyvant6Mesh3d11AddTriangleEPKdS2_S2_"};
+    for (const std::string& file : PluginFiles()) {
+        void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        ASSERT_NE(handle, nullptr) << file << ": not loaded by the manager";
+        EXPECT_NE(dlsym(handle, "LibClassDescription"), nullptr) << file;
+        for (const char* symbol : modelSymbols)
+            EXPECT_EQ(dlsym(handle, symbol), nullptr) << file << " exports " << symbol;
+        dlclose(handle);
+    }
+}
+
 // The built-in table is what a fresh viewer and the tools open files with: each of its
 // classes must be one we ship, and it must settle what a pattern alone would get
 // wrong (the Imagine class lists "*.obj" too, and its library loads first).
