@@ -4,11 +4,13 @@
 // the viewer's plug-in directory.
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include <polyvant/sdk.h>
@@ -24,15 +26,37 @@ constexpr long kMaxFileSize = 4096;
 // The edge length written in the file, or NAN (with the error reported).
 double ReadEdgeLength(const char* path)
 {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
+    // Without O_NONBLOCK, opening a named pipe would wait for a writer forever.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         HostLink::Error(
             (std::string("Sample: cannot open ") + path + ": " + std::strerror(errno)).c_str());
         return NAN;
     }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        HostLink::Error((std::string("Sample: ") + path + " is not a regular file").c_str());
+        return NAN;
+    }
     char text[kMaxFileSize + 1];
-    const std::size_t length = std::fread(text, 1, kMaxFileSize + 1, file);
-    std::fclose(file);
+    std::size_t length = 0;
+    while (length < sizeof text) {
+        const ssize_t got = ::read(fd, text + length, sizeof text - length);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int error = errno;
+            ::close(fd);
+            HostLink::Error(
+                (std::string("Sample: cannot read ") + path + ": " + std::strerror(error)).c_str());
+            return NAN;
+        }
+        if (got == 0)
+            break;
+        length += std::size_t(got);
+    }
+    ::close(fd);
     if (length > kMaxFileSize) {
         HostLink::Error((std::string("Sample: ") + path + " is longer than a sample file").c_str());
         return NAN;
@@ -99,8 +123,10 @@ public:
     polyvant::ObjectList* ImportFile(const char* path) noexcept override
     {
         try { // nothing may throw across the plug-in boundary
-            if (!path)
+            if (!path) {
+                HostLink::Error("Sample: no file name given");
                 return nullptr;
+            }
             const double size = ReadEdgeLength(path);
             if (std::isnan(size))
                 return nullptr;

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <polyvant/CheckedAlloc.h>
@@ -338,6 +339,29 @@ TEST_F(Conformance, EveryLibraryLoadsWithVersion3AndNamedClassesOfItsOwn)
         EXPECT_TRUE(kind == kImportSuperClassId || kind == kExportSuperClassId) << *name;
         EXPECT_EQ(manager.GetClassLibrary(i)->libVersion(), kPluginInterfaceVersion);
         EXPECT_NE(manager.GetClassLibrary(i)->libName(), nullptr) << *name;
+    }
+}
+
+// A host may hand an importer any path a user picked. A named pipe must not block the
+// import waiting for a writer, and a directory or device is no model.
+TEST_F(Conformance, EveryImporterRefusesWhatIsNotARegularFile)
+{
+    TempDir dir;
+    const std::string fifo = dir / "pipe.model";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (int i = 0; i < manager.ClassCount(); ++i) {
+        ClassDescriptor* descriptor = manager.GetClass(i);
+        if (descriptor->SuperClassID() != kImportSuperClassId)
+            continue;
+        const std::string name = PluginText(descriptor->ClassName()).value_or("?");
+        for (const std::string& path : {fifo, dir.Path(), std::string("/dev/zero")})
+            EXPECT_FALSE(ImportAndCheck(descriptor, path, name + " on " + path));
+        host.ClearMessages();
+        auto* importer = static_cast<Importer*>(descriptor->Create());
+        ASSERT_NE(importer, nullptr) << name;
+        EXPECT_EQ(importer->ImportFile(nullptr), nullptr) << name;
+        EXPECT_GT(host.Count(PV_ERROR), 0) << name << ": no path, and no error message";
+        importer->Release();
     }
 }
 
