@@ -5,6 +5,7 @@
 #include <polyvant/CheckedAlloc.h>
 
 #include "ElfCheck.h"
+#include "model/SanitizerBuild.h"
 
 namespace polyvant {
 namespace {
@@ -41,7 +42,7 @@ PluginLibrary::PluginLibrary(const char* libraryPath)
     // dlopen of a damaged image can kill the process; only well-formed files go on.
     if (!CheckLoadableElf(path, &reason))
         return;
-#if !defined(__SANITIZE_ADDRESS__)
+#if !POLYVANT_ASAN_BUILD
     // Such a library would end this process inside dlopen (a sanitizer build's plug-in
     // directory remembered in the settings of a normal build, say).
     if (RefersToAddressSanitizer(path)) {

@@ -29,6 +29,7 @@
 
 #include "DamagedCopies.h"
 #include "TestSupport.h"
+#include "model/SanitizerBuild.h"
 
 namespace polyvant {
 namespace {
@@ -120,7 +121,7 @@ public:
 // The peak of memory allocated during an import, measured in the sanitizer build
 // through the allocator's hooks (elsewhere not measured). A damaged file must not
 // make an importer reserve what its bytes cannot hold.
-#if defined(__SANITIZE_ADDRESS__)
+#if POLYVANT_ASAN_BUILD
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void*,
                                                                             std::size_t),
                                                          void (*freeHook)(const volatile void*));

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "TestSupport.h"
+#include "model/SanitizerBuild.h"
 
 namespace polyvant {
 namespace {
@@ -187,7 +188,7 @@ TEST(SanitizerCheck, FindsTheRuntimeMarkerAnywhereInTheFileEvenAcrossReadBlocks)
     WriteFile(dir / "plain.so", std::string(200000, 'z') + "__asan_ini");
     EXPECT_FALSE(RefersToAddressSanitizer((dir / "plain.so").c_str()));
     EXPECT_FALSE(RefersToAddressSanitizer((dir / "missing.so").c_str()));
-#if defined(__SANITIZE_ADDRESS__)
+#if POLYVANT_ASAN_BUILD
     // The test build's fixtures carry the sanitizer, and this host loads them.
     EXPECT_TRUE(RefersToAddressSanitizer(FixturePath("fixture_import.so").c_str()));
     EXPECT_EQ(PluginLibrary(FixturePath("fixture_import.so").c_str()).GetStatus(),

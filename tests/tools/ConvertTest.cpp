@@ -8,6 +8,7 @@
 #include <QJsonObject>
 
 #include "ToolRunner.h"
+#include "model/SanitizerBuild.h"
 
 namespace polyvant::tooltest {
 namespace {
@@ -212,7 +213,7 @@ TEST_F(ConvertTest, ProgressShowsOnATerminalOnly)
 
 TEST_F(ConvertTest, ImporterThatEatsMemoryIsStoppedByTheLimit)
 {
-#if defined(__SANITIZE_ADDRESS__)
+#if POLYVANT_ASAN_BUILD
     GTEST_SKIP() << "the address space limit is not applied in sanitizer builds";
 #endif
     WriteFile(dir / "a.greedy", "");

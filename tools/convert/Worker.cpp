@@ -21,6 +21,7 @@
 #include "HeadlessHost.h"
 #include "ImportCheck.h"
 #include "PluginManager.h"
+#include "model/SanitizerBuild.h"
 #include "tools/common/ToolSupport.h"
 
 namespace polyvant::tools {
@@ -325,7 +326,7 @@ int RunWorker(const WorkerJob& job)
             (void)!write(kReportFd, kText, sizeof kText - 1);
     });
     std::set_new_handler([] { OutOfMemory(); });
-#if !defined(__SANITIZE_ADDRESS__)
+#if !POLYVANT_ASAN_BUILD
     // The address sanitizer reserves terabytes of address space at start; a limit on
     // it would end every worker, so sanitizer builds run without one.
     if (job.memoryLimitMiB > 0) {

@@ -1,0 +1,101 @@
+// libFuzzer target for one import class: each input is written to a file and imported
+// through the plug-in, as the viewer would, and what comes back goes through the host's
+// own checks. Invalid data handed over is a finding, like a crash or a sanitizer report.
+//   POLYVANT_FUZZ_PLUGINS  the plug-in directory (default: the build's)
+//   POLYVANT_FUZZ_CLASS    the import class: its name, or an extension its name lists
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include <polyvant/Plugin.h>
+
+#include "ClassPatterns.h"
+#include "HeadlessHost.h"
+#include "ImportCheck.h"
+#include "PluginManager.h"
+
+namespace {
+
+using namespace polyvant;
+
+struct Target {
+    HeadlessHost host;
+    PluginManager manager;
+    ClassDescriptor* importClass = nullptr;
+    std::string path;
+};
+
+Target* g_target = nullptr;
+
+[[noreturn]] void Die(const std::string& why)
+{
+    std::fprintf(stderr, "import_fuzzer: %s\n", why.c_str());
+    std::exit(2);
+}
+
+// A finding: libFuzzer saves the input that led here.
+[[noreturn]] void Finding(const std::string& what)
+{
+    std::fprintf(stderr, "import_fuzzer: %s\n", what.c_str());
+    std::abort();
+}
+
+ClassDescriptor* FindImportClass(const PluginManager& manager, const std::string& wanted)
+{
+    for (int i = 0; i < manager.ClassCount(); ++i) {
+        ClassDescriptor* descriptor = manager.GetClass(i);
+        if (descriptor->SuperClassID() != kImportSuperClassId)
+            continue;
+        const auto name = PluginText(descriptor->ClassName());
+        if (name && (*name == wanted || ClassNameListsExtension(*name, wanted)))
+            return descriptor;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    const char* dir = std::getenv("POLYVANT_FUZZ_PLUGINS");
+    const char* wanted = std::getenv("POLYVANT_FUZZ_CLASS");
+    if (!wanted || !*wanted)
+        Die("set POLYVANT_FUZZ_CLASS to an import class name or extension (obj, 3ds, ...)");
+    g_target = new Target;
+    g_target->manager.SetHostServices(g_target->host.Services());
+    g_target->manager.ScanDirectory(dir && *dir ? dir : POLYVANT_PLUGIN_DIR,
+                                    kPluginInterfaceVersion);
+    g_target->importClass = FindImportClass(g_target->manager, wanted);
+    if (!g_target->importClass) {
+        for (const PluginLoadReport& report : g_target->manager.Reports()) {
+            if (!report.kept)
+                std::fprintf(stderr, "%s: %s\n", report.path.c_str(), report.reason.c_str());
+        }
+        Die(std::string("no import class for \"") + wanted + "\"");
+    }
+    // Extension and all: some readers look at it. Under /dev/shm when there is one.
+    const std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    g_target->path = base + "/polyvant-fuzz-" + std::to_string(getpid()) + "." + wanted;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    std::FILE* file = std::fopen(g_target->path.c_str(), "wb");
+    if (!file || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0)
+        Die("cannot write " + g_target->path);
+    auto* importer = static_cast<Importer*>(g_target->importClass->Create());
+    if (!importer)
+        Die("the class created no importer");
+    g_target->host.ClearMessages();
+    if (ObjectList* list = importer->ImportFile(g_target->path.c_str())) {
+        for (const ImportProblem& problem : CheckImportedList(list).problems)
+            Finding("invalid data handed over: " + problem.object + ": " + problem.reason);
+    } else if (g_target->host.Count(PV_ERROR) == 0) {
+        Finding("the import failed without an error message");
+    }
+    importer->Release();
+    return 0;
+}
