@@ -60,12 +60,7 @@ Settings::~Settings()
 
 void Settings::SetDefaultExtensions()
 {
-    extensions.clear();
-    extensionClasses.clear();
-    for (const ExtensionEntry& e : DefaultExtensionTable()) {
-        extensions.emplace_back(e.extension);
-        extensionClasses.emplace_back(e.className);
-    }
+    SetDefaultExtensionTable(extensions, extensionClasses);
 }
 
 int Settings::SetLastImportClass(const char* name)

@@ -2,18 +2,19 @@
 // through the plug-in, as the viewer would, and what comes back goes through the host's
 // own checks. Invalid data handed over is a finding, like a crash or a sanitizer report.
 //   POLYVANT_FUZZ_PLUGINS  the plug-in directory (default: the build's)
-//   POLYVANT_FUZZ_CLASS    the import class: its name, or an extension its name lists
+//   POLYVANT_FUZZ_CLASS    an extension (obj, 3ds, ...): the class the viewer opens it with
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include <polyvant/Plugin.h>
 
-#include "ClassPatterns.h"
 #include "HeadlessHost.h"
 #include "ImportCheck.h"
+#include "ImportClassLookup.h"
 #include "PluginManager.h"
 
 namespace {
@@ -42,19 +43,6 @@ Target* g_target = nullptr;
     std::abort();
 }
 
-ClassDescriptor* FindImportClass(const PluginManager& manager, const std::string& wanted)
-{
-    for (int i = 0; i < manager.ClassCount(); ++i) {
-        ClassDescriptor* descriptor = manager.GetClass(i);
-        if (descriptor->SuperClassID() != kImportSuperClassId)
-            continue;
-        const auto name = PluginText(descriptor->ClassName());
-        if (name && (*name == wanted || ClassNameListsExtension(*name, wanted)))
-            return descriptor;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -62,12 +50,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     const char* dir = std::getenv("POLYVANT_FUZZ_PLUGINS");
     const char* wanted = std::getenv("POLYVANT_FUZZ_CLASS");
     if (!wanted || !*wanted)
-        Die("set POLYVANT_FUZZ_CLASS to an import class name or extension (obj, 3ds, ...)");
+        Die("set POLYVANT_FUZZ_CLASS to the extension of an import class (obj, 3ds, ...)");
     g_target = new Target;
     g_target->manager.SetHostServices(g_target->host.Services());
     g_target->manager.ScanDirectory(dir && *dir ? dir : POLYVANT_PLUGIN_DIR,
                                     kPluginInterfaceVersion);
-    g_target->importClass = FindImportClass(g_target->manager, wanted);
+    // The built-in extension table first, as the viewer: "obj" is Wavefront, not Imagine.
+    std::vector<std::string> extensions, classes;
+    SetDefaultExtensionTable(extensions, classes);
+    const int index =
+        FindImportClass(g_target->manager, extensions, classes, std::string("model.") + wanted);
+    g_target->importClass = g_target->manager.GetClass(index);
     if (!g_target->importClass) {
         for (const PluginLoadReport& report : g_target->manager.Reports()) {
             if (!report.kept)
@@ -75,6 +68,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         }
         Die(std::string("no import class for \"") + wanted + "\"");
     }
+    std::fprintf(stderr, "import_fuzzer: importing with \"%s\"\n",
+                 PluginText(g_target->importClass->ClassName()).value_or("?").c_str());
     // Extension and all: some readers look at it. Under /dev/shm when there is one.
     const std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     g_target->path = base + "/polyvant-fuzz-" + std::to_string(getpid()) + "." + wanted;

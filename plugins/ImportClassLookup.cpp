@@ -47,6 +47,17 @@ std::span<const ExtensionEntry> DefaultExtensionTable() noexcept
     return kDefaultExtensions;
 }
 
+void SetDefaultExtensionTable(std::vector<std::string>& extensions,
+                              std::vector<std::string>& extensionClasses)
+{
+    extensions.clear();
+    extensionClasses.clear();
+    for (const ExtensionEntry& e : kDefaultExtensions) {
+        extensions.emplace_back(e.extension);
+        extensionClasses.emplace_back(e.className);
+    }
+}
+
 int FindClassByPattern(const PluginManager& manager, std::uint32_t superClassId,
                        std::string_view path)
 {

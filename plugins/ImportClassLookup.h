@@ -16,6 +16,9 @@ struct ExtensionEntry {
     const char* className;
 };
 std::span<const ExtensionEntry> DefaultExtensionTable() noexcept;
+// The built-in table as the two parallel lists FindImportClass takes (replacing theirs).
+void SetDefaultExtensionTable(std::vector<std::string>& extensions,
+                              std::vector<std::string>& extensionClasses);
 
 // The import class that opens a file by its extension, shared by the viewer and the
 // command-line tools so both choose alike. First the extension table: the first entry

@@ -87,10 +87,7 @@ std::string DefaultPluginDirectory()
 ExtensionTable ReadExtensionTable()
 {
     ExtensionTable table;
-    for (const ExtensionEntry& e : DefaultExtensionTable()) {
-        table.extensions.emplace_back(e.extension);
-        table.classes.emplace_back(e.className);
-    }
+    SetDefaultExtensionTable(table.extensions, table.classes);
 #ifdef POLYVANT_TOOLS_HAVE_SETTINGS
     // The viewer's settings file, under the viewer's program name. The store moves a
     // damaged file aside when it reads one; a tool must leave it alone, so such a file
