@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <QAction>
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QLabel>
@@ -16,6 +17,7 @@
 
 #include "CMyPolyvantApp.h"
 #include "HelpWindow.h"
+#include "ProgramIcon.h"
 #include "Strings.h"
 #include "UiServices.h"
 #include "view/CMyPolyvantView.h"
@@ -44,6 +46,8 @@ CMainFrame::CMainFrame(CMyPolyvantApp& app, QWidget* parent) : QMainWindow(paren
     createMenus();
     createStatusBar();
     setAcceptDrops(true);
+    // Dialogs without an icon of their own, the About box among them, take this one.
+    QApplication::setWindowIcon(polyvant::ProgramIcon());
     setMinimumSize(150, 200);
     resize(800, 600);
 }
@@ -117,25 +121,40 @@ void CMainFrame::createActions()
     m_handlers[kContextHelp] = [this] { EnterContextHelp(); };
 }
 
+// The menu texts name their keys already, "&Import (F3)...": a menu entry of its own
+// without the shortcut keeps the menu from showing the key a second time.
+QAction* CMainFrame::menuEntry(int id)
+{
+    QAction* action = m_actions.at(id);
+    if (action->shortcut().isEmpty())
+        return action;
+    auto* entry = new QAction(action->text(), this);
+    entry->setObjectName(action->objectName() + QStringLiteral("MenuEntry"));
+    entry->setStatusTip(action->statusTip());
+    entry->setToolTip(action->toolTip());
+    connect(entry, &QAction::triggered, action, &QAction::trigger);
+    return entry;
+}
+
 void CMainFrame::createMenus()
 {
     using namespace polyvant::command;
     QMenu* file = menuBar()->addMenu(QString::fromLatin1(text::kMenuFile));
-    file->addAction(m_actions[kImport]);
-    file->addAction(m_actions[kExport]);
+    file->addAction(menuEntry(kImport));
+    file->addAction(menuEntry(kExport));
     file->addSeparator();
-    file->addAction(m_actions[kExit]);
+    file->addAction(menuEntry(kExit));
     QMenu* edit = menuBar()->addMenu(QString::fromLatin1(text::kMenuEdit));
-    edit->addAction(m_actions[kStatistic]);
-    edit->addAction(m_actions[kOptions]);
-    edit->addAction(m_actions[kLightSetup]);
+    edit->addAction(menuEntry(kStatistic));
+    edit->addAction(menuEntry(kOptions));
+    edit->addAction(menuEntry(kLightSetup));
     QMenu* views = menuBar()->addMenu(QString::fromLatin1(text::kMenuViews));
-    views->addAction(m_actions[kViewOptions]);
+    views->addAction(menuEntry(kViewOptions));
     QMenu* help = menuBar()->addMenu(QString::fromLatin1(text::kMenuHelp));
-    help->addAction(m_actions[kHelpIndex]);
+    help->addAction(menuEntry(kHelpIndex));
     help->addSeparator();
-    help->addAction(m_actions[kOpenGLInfo]);
-    help->addAction(m_actions[kAbout]);
+    help->addAction(menuEntry(kOpenGLInfo));
+    help->addAction(menuEntry(kAbout));
 }
 
 void CMainFrame::createStatusBar()
@@ -224,6 +243,14 @@ void CMainFrame::EnterContextHelp()
 {
     SetMessageText(QString::fromLatin1(text::kContextHelpPrompt));
     QWhatsThis::enterWhatsThisMode();
+}
+
+bool CMainFrame::event(QEvent* event)
+{
+    // The mode ends by a click or Escape; top-level windows are told.
+    if (event->type() == QEvent::LeaveWhatsThisMode)
+        SetMessageText(QString::fromLatin1(text::kIdlePrompt));
+    return QMainWindow::event(event);
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event)

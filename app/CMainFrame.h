@@ -63,6 +63,7 @@ public:
     void EnterContextHelp();
 
 protected:
+    bool event(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -73,6 +74,7 @@ private:
     QAction* addCommand(int id, const char* text, const char* objectName, const char* prompt,
                         const QKeySequence& key);
     void runCommand(int id);
+    QAction* menuEntry(int id);
 
     CMyPolyvantApp& m_app;
     QLabel* m_message = nullptr;

@@ -375,7 +375,7 @@ bool CMyPolyvantApp::OpenModelFile(const std::string& path)
         return false;
     }
     auto* importer = static_cast<Importer*>(object);
-    const int errorsBefore = m_hostServices ? m_hostServices->ErrorCount() : 0;
+    const int problemsBefore = m_hostServices ? m_hostServices->ProblemCount() : 0;
     ObjectList* list = nullptr;
     {
         BusyScope busy;
@@ -396,8 +396,9 @@ bool CMyPolyvantApp::OpenModelFile(const std::string& path)
         ShowMessage(text, Latin(text::kCaptionWarning));
     }
     if (checked.objects.empty()) {
-        // Nothing arrived: the scene and the lights stay as they were.
-        if (!m_hostServices || m_hostServices->ErrorCount() == errorsBefore)
+        // Nothing arrived: the scene and the lights stay as they were. A plug-in that
+        // said why already had its message box.
+        if (!m_hostServices || m_hostServices->ProblemCount() == problemsBefore)
             ShowMessage(QStringLiteral("No objects could be imported from %1").arg(fileName),
                         Latin(text::kCaptionError));
         importer->Release();

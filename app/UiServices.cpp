@@ -23,9 +23,18 @@ FileDialogFunction& FileDialogSlot()
     return fn;
 }
 
+// Boxes and file dialogs sit over the window the user is working in: a modal dialog
+// such as Import, else the active window; none before the main window is shown.
+QWidget* OwnerWindow()
+{
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    return QApplication::activeWindow();
+}
+
 void DefaultMessageBox(const QString& text, const QString& caption)
 {
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, OwnerWindow());
     if (caption == QLatin1String("Error"))
         box.setIcon(QMessageBox::Critical);
     else if (caption == QLatin1String("Warning"))
@@ -39,9 +48,9 @@ QString DefaultFileDialog(const FileDialogRequest& r)
 {
     switch (r.mode) {
     case FileDialogRequest::kDirectory:
-        return QFileDialog::getExistingDirectory(nullptr, r.title, r.startDirectory);
+        return QFileDialog::getExistingDirectory(OwnerWindow(), r.title, r.startDirectory);
     case FileDialogRequest::kSaveFile: {
-        QFileDialog dialog(nullptr, r.title, r.startDirectory, r.filter);
+        QFileDialog dialog(OwnerWindow(), r.title, r.startDirectory, r.filter);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(r.defaultSuffix);
         return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
@@ -51,7 +60,7 @@ QString DefaultFileDialog(const FileDialogRequest& r)
     case FileDialogRequest::kOpenFile:
         break;
     }
-    return QFileDialog::getOpenFileName(nullptr, r.title, r.startDirectory, r.filter);
+    return QFileDialog::getOpenFileName(OwnerWindow(), r.title, r.startDirectory, r.filter);
 }
 
 } // namespace

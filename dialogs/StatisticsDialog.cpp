@@ -125,6 +125,8 @@ StatisticsDialog::StatisticsDialog(ObjectList* scene, QWidget* parent)
     auto* flip = new QPushButton(QStringLiteral("FLIP"), this);
     flip->setObjectName(QStringLiteral("flipButton"));
     flip->setToolTip(QStringLiteral("Reverse the faces of the selected object"));
+    // Present but hidden: flipping rebuilds every pane, which a stray click should not do.
+    flip->hide();
 
     auto* side = new QVBoxLayout;
     side->addWidget(ok);

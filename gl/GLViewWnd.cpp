@@ -183,7 +183,9 @@ void GLViewWnd::ToggleNormals()
 
 void GLViewWnd::MarkLightChanged(int index) noexcept
 {
-    m_changedLight = index;
+    // Only a lit frame compiles the change; when another light changed before that
+    // frame came (the pane in an unlit mode), every light list is compiled anew.
+    m_changedLight = m_lightListsValid == 0 && m_changedLight != index ? kAllLightsChanged : index;
     m_lightListsValid = 0;
     m_frameStale = true;
 }
@@ -290,7 +292,8 @@ void GLViewWnd::DrawScene()
         if (m_kind == kViewUser) {
             glEnable(GL_LIGHTING);
             if (m_lightListsValid == 0) {
-                BuildLightLists(m_scene ? m_scene->lights : nullptr, false, m_changedLight);
+                BuildLightLists(m_scene ? m_scene->lights : nullptr,
+                                m_changedLight == kAllLightsChanged, m_changedLight);
             }
             m_lightListsValid = -1;
             m_changedLight = -1;

@@ -98,6 +98,7 @@ private:
     int m_kind;
     PaneCamera m_camera;
     int m_lightListIds[kMaxLights];
+    static constexpr int kAllLightsChanged = -2;
     int m_changedLight = -1;
     int m_lightListsValid = -1;
     QPoint m_pressPoint;

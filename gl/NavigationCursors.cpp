@@ -1,6 +1,7 @@
 #include "NavigationCursors.h"
 
 #include <QBitmap>
+#include <QColor>
 #include <QImage>
 
 namespace polyvant {
@@ -67,12 +68,17 @@ const char* const kZoomImage[32] = {
 
 QCursor CursorFrom(const char* const rows[32], int hotX, int hotY)
 {
-    // QBitmap: colour 1 is black. Qt's cursor rule: bitmap 1 and mask 1 black, bitmap 0
-    // and mask 1 white, mask 0 transparent.
+    // Qt's cursor rule: bitmap and mask black (color1) is black, bitmap white and mask
+    // black is white, mask white (color0) is transparent. QBitmap::fromImage goes by the
+    // colours, not the indices, so index 1 has to be black.
     QImage bits(32, 32, QImage::Format_MonoLSB);
     QImage mask(32, 32, QImage::Format_MonoLSB);
-    bits.fill(0);
-    mask.fill(0);
+    for (QImage* image : {&bits, &mask}) {
+        image->setColorCount(2);
+        image->setColor(0, QColor(Qt::white).rgb());
+        image->setColor(1, QColor(Qt::black).rgb());
+        image->fill(0);
+    }
     for (int y = 0; y < 32; ++y) {
         for (int x = 0; x < 32; ++x) {
             const char c = rows[y][x];

@@ -1,11 +1,13 @@
 #include "CMyPolyvantView.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QEvent>
 #include <QMdiSubWindow>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
@@ -173,7 +175,8 @@ void CMyPolyvantView::CreatePanes()
         pane->setObjectName(QStringLiteral("pane%1").arg(index));
         auto* window = new QMdiSubWindow;
         window->setWidget(pane);
-        window->setAttribute(Qt::WA_DeleteOnClose);
+        // The four panes live as long as the view: the user may not close one.
+        window->installEventFilter(this);
         window->setWindowTitle(QString::fromLatin1(polyvant::ViewTitle(index)));
         window->setObjectName(QStringLiteral("paneWindow%1").arg(index));
         addSubWindow(window);
@@ -228,6 +231,17 @@ void CMyPolyvantView::resizeEvent(QResizeEvent* event)
     if (maximized) {
         ToggleMaximize(maximized);
     }
+}
+
+bool CMyPolyvantView::eventFilter(QObject* watched, QEvent* event)
+{
+    // Close buttons are hidden, but the system menu and Ctrl+F4 still ask to close.
+    if (event->type() == QEvent::Close &&
+        std::find(std::begin(m_windows), std::end(m_windows), watched) != std::end(m_windows)) {
+        event->ignore();
+        return true;
+    }
+    return QMdiArea::eventFilter(watched, event);
 }
 
 void CMyPolyvantView::DestroyPanes()
@@ -317,7 +331,9 @@ void CMyPolyvantView::ApplyTitleStyle()
         const QRect geometry = window->geometry();
         const bool visible = window->isVisible();
         if (m_modes.titles) {
-            window->setWindowFlags(Qt::SubWindow);
+            // No system menu: in a sub-window's title bar it brings the close button.
+            window->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                   Qt::WindowMinMaxButtonsHint);
         } else {
             window->setWindowFlags(Qt::SubWindow | Qt::FramelessWindowHint);
         }

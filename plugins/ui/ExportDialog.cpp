@@ -42,6 +42,7 @@ void ExportDialog::CreateControls()
 
     m_closeButton = new QPushButton(QStringLiteral("&Close"), this);
     m_closeButton->setObjectName(QStringLiteral("closeButton"));
+    m_closeButton->setDefault(true); // Enter closes; exporting takes a click or Alt+E
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_closeButton);

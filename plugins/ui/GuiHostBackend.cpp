@@ -153,8 +153,8 @@ char* GuiHostBackend::AskSaveFile(const char* title, const char* classPatterns,
 void GuiHostBackend::Report(PvSeverity severity, const char* message)
 {
     const QString text = Text(message);
-    if (severity == PV_ERROR)
-        ++m_errors;
+    if (severity == PV_ERROR || severity == PV_WARNING)
+        ++m_problems;
     if (m_captureDepth > 0) {
         m_captured.push_back({severity, text});
         return;

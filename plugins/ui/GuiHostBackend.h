@@ -56,8 +56,8 @@ public:
     // Where information messages go; without one they are shown with caption "Info".
     void SetStatusSink(std::function<void(const QString&)> sink) { m_status = std::move(sink); }
 
-    // Errors reported so far.
-    int ErrorCount() const noexcept { return m_errors; }
+    // Errors and warnings reported so far: each one reached the user as a message box.
+    int ProblemCount() const noexcept { return m_problems; }
 
     // While capturing, messages are collected instead of shown, so that a caller can
     // show them once with what it knows (the file name) after the plug-in returned.
@@ -106,7 +106,7 @@ private:
     PvHostServices m_table;
     QPointer<QWidget> m_parent;
     std::function<void(const QString&)> m_status;
-    int m_errors = 0;
+    int m_problems = 0;
     int m_captureDepth = 0;
     int m_operationDepth = 0;
     std::vector<Message> m_captured;

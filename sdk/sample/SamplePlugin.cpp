@@ -107,6 +107,10 @@ polyvant::Mesh3d* MakeCube(double size)
     return mesh;
 }
 
+// The library's, not an importer's: the host asks a throw-away object for Options and
+// imports with another one.
+PvOption scale{"scale", "Scale", PV_OPTION_DOUBLE, 0, 0, 1.0, 0.001, 1000.0, nullptr, nullptr};
+
 class SampleImporter final : public polyvant::Importer {
 public:
     // The importer owns every list it returned and the meshes in them until Release.
@@ -167,7 +171,6 @@ private:
             delete mesh;
     }
 
-    PvOption scale{"scale", "Scale", PV_OPTION_DOUBLE, 0, 0, 1.0, 0.001, 1000.0, nullptr, nullptr};
     std::string fileName;
     std::vector<polyvant::ObjectList*> lists;
     std::vector<polyvant::Mesh3d*> meshes;

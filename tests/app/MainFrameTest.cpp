@@ -1,8 +1,10 @@
 #include <QAction>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTextBrowser>
+#include <QWhatsThis>
 
 #include "AppTestSupport.h"
 #include "app/AboutDlg.h"
@@ -79,6 +81,36 @@ TEST_F(MainFrameTest, StatusBarHasAMessagePaneAndThreeCountPanes)
     frame->statusBar()->showMessage("Call Import Dialog");
     frame->statusBar()->clearMessage(); // the menu prompt went away
     EXPECT_EQ(frame->MessageText(), "Press F1 for help");
+}
+
+TEST_F(MainFrameTest, ContextHelpPromptsUntilTheModeEnds)
+{
+    frame->Action(command::kContextHelp)->trigger();
+    EXPECT_EQ(frame->MessageText(), "Select Object for help");
+    ASSERT_TRUE(QWhatsThis::inWhatsThisMode());
+    QWhatsThis::leaveWhatsThisMode();
+    EXPECT_EQ(frame->MessageText(), "Press F1 for help");
+}
+
+TEST_F(MainFrameTest, MenusShowEachKeyOnlyInTheItemTextAndTheirEntriesRunTheCommands)
+{
+    int calls = 0;
+    frame->SetCommandHandler(command::kStatistic, [&] { ++calls; });
+    int entries = 0;
+    for (QAction* menu : frame->menuBar()->actions()) {
+        for (QAction* entry : menu->menu()->actions()) {
+            if (entry->isSeparator())
+                continue;
+            ++entries;
+            EXPECT_TRUE(entry->shortcut().isEmpty()) << entry->text().toStdString();
+            if (entry->text() == "&Statistic (F8)") {
+                EXPECT_EQ(entry->statusTip(), "Call Statistics Dialog");
+                entry->trigger();
+            }
+        }
+    }
+    EXPECT_EQ(entries, 10);
+    EXPECT_EQ(calls, 1);
 }
 
 TEST_F(MainFrameTest, CannotBeMadeSmallerThan150By200)

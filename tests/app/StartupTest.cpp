@@ -159,6 +159,16 @@ TEST_F(StartupTest, AFailedImportShowsThePluginsOwnMessageOnlyOnce)
     EXPECT_EQ(app->importers->Count(), 0);
 }
 
+TEST_F(StartupTest, AnImportThatWarnsAndFindsNothingShowsOnlyTheWarning)
+{
+    auto app = StartWithBoth();
+    EXPECT_FALSE(app->OpenModelFile(WriteFile("nothing.fxi", "empty\n").toStdString()));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "Warning");
+    EXPECT_TRUE(messages[0].text.contains("no meshes in"));
+    EXPECT_EQ(app->importers->Count(), 0);
+}
+
 class OpenModelFileTest : public StartupTest {};
 
 TEST_F(OpenModelFileTest, ExtensionsCompareWithoutCaseAndATableEntryChoosesTheClass)

@@ -187,6 +187,8 @@ TEST_F(StatisticsDialogTest, FlipSwapsTheSecondAndThirdCornerAndASecondFlipResto
     const auto original = Faces(*cone);
     auto flipLine = [&](int line) {
         StatisticsDialog dialog(&scene);
+        dialog.show();
+        EXPECT_FALSE(dialog.findChild<QAbstractButton*>("flipButton")->isVisible());
         List(dialog)->setCurrentRow(line);
         if (line < 0)
             List(dialog)->clearSelection();

@@ -187,6 +187,26 @@ TEST(NavigationCursorTest, CursorsAre32By32WithTheirHotSpots)
         EXPECT_EQ(cursor.hotSpot(), c.hot);
         EXPECT_EQ(cursor.bitmap().size(), QSize(32, 32));
         EXPECT_EQ(cursor.mask().size(), QSize(32, 32));
+        // A black glyph with a white outline on a transparent ground: black mask pixels
+        // are the visible ones, and every black bitmap pixel is visible.
+        const QImage bits = cursor.bitmap().toImage();
+        const QImage mask = cursor.mask().toImage();
+        int visible = 0, black = 0, white = 0, hidden = 0;
+        for (int y = 0; y < 32; ++y) {
+            for (int x = 0; x < 32; ++x) {
+                const bool shown = mask.pixelColor(x, y) == QColor(Qt::black);
+                const bool dark = bits.pixelColor(x, y) == QColor(Qt::black);
+                visible += shown;
+                black += shown && dark;
+                white += shown && !dark;
+                hidden += dark && !shown;
+            }
+        }
+        EXPECT_EQ(hidden, 0);
+        EXPECT_GT(visible, 60);
+        EXPECT_LT(visible, 512) << "the mask is inverted";
+        EXPECT_GT(black, white) << "the glyph is inverted";
+        EXPECT_GT(white, 10);
     }
 }
 

@@ -212,6 +212,32 @@ TEST_F(PaneRenderTest, SwitchingALightOffTakesEffectAtTheNextLitFrame)
     EXPECT_EQ(qGray(Frame(user, "light_still_off").pixel(50, 50)), off);
 }
 
+TEST_F(PaneRenderTest, LightsChangedWhileThePaneIsUnlitAllTakeEffectWhenItIsLitAgain)
+{
+    scene.Add(FacingSquare(1.0));
+    scene.ComputeBox();
+    scene.AddLight(LightInFront(1));
+    scene.AddLight(LightInFront(1));
+    GLViewWnd& user = Pane(kViewUser, 100, 100, kModeShade);
+    const int on = qGray(Frame(user, "two_on").pixel(50, 50));
+    user.SetRenderModes(kModeBox, kModeBox);
+    Frame(user, "box");
+    for (int i = 0; i < 2; ++i) {
+        static_cast<Light3d*>(scene.Lights().Get(i))->on = 0;
+        user.MarkLightChanged(i);
+    }
+    Frame(user, "box_after_changes");
+    user.SetRenderModes(kModeShade, kModeShade);
+    const int off = qGray(Frame(user, "two_off").pixel(50, 50));
+    // Each change on a lit frame of its own: what the picture must be.
+    user.MarkLightChanged(0);
+    Frame(user, "first_again");
+    user.MarkLightChanged(1);
+    const int dark = qGray(Frame(user, "both_again").pixel(50, 50));
+    EXPECT_GT(on, dark + 40);
+    EXPECT_EQ(off, dark) << "a light switched off while unlit still shines";
+}
+
 TEST_F(PaneRenderTest, NormalOverlayShowsBlueLinesAndHidesThemWhileDragging)
 {
     const double c[3] = {0, 0, 0};

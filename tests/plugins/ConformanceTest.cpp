@@ -18,8 +18,10 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -231,7 +233,19 @@ protected:
         return list != nullptr;
     }
 
-    HeadlessHost host;
+    // A headless host that lets a test see and change what an option edit presents.
+    class Host : public HeadlessHost {
+    public:
+        std::function<void(PvOption*, std::uint32_t)> onEdit;
+        bool EditOptions(const char* title, PvOption* options, std::uint32_t count) override
+        {
+            if (onEdit)
+                onEdit(options, count);
+            return HeadlessHost::EditOptions(title, options, count);
+        }
+    };
+
+    Host host;
     PluginManager manager;
 };
 
@@ -404,7 +418,12 @@ TEST_F(Conformance, TheBuiltInExtensionTableNamesShippedImportClasses)
                          : PluginText(manager.GetClass(index)->ClassName()).value_or("");
     };
     EXPECT_EQ(nameFor(extensions, classes, "dir.iob/MODEL.OBJ"), "WaveFront (*.obj)");
-    EXPECT_EQ(nameFor({}, {}, "model.obj"), "Imagine (*.obj, *.iob)");
+    // Without a usable entry the built-in table still settles what two classes claim.
+    EXPECT_EQ(nameFor({}, {}, "model.obj"), "WaveFront (*.obj)");
+    EXPECT_EQ(nameFor({".obj"}, {"No Such Class (*.obj)"}, "model.obj"), "WaveFront (*.obj)");
+    EXPECT_EQ(nameFor({}, {}, "model.iob"), "Imagine (*.obj, *.iob)");
+    EXPECT_EQ(nameFor({".obj"}, {"Imagine (*.obj, *.iob)"}, "model.obj"),
+              "Imagine (*.obj, *.iob)");                                 // the user's entry rules
     EXPECT_EQ(nameFor(extensions, classes, "model.stl"), "STL (*.stl)"); // by pattern
     EXPECT_EQ(nameFor(extensions, classes, "model.xyz"), "");
 }
@@ -421,6 +440,89 @@ TEST_F(Conformance, EveryClassSurvivesCreateHelpOptionsReleaseCycles)
             object->Release();
         }
     }
+}
+
+// The viewer asks one object for Options and imports or exports with the next, so the
+// values edited must outlive the object that showed them.
+TEST_F(Conformance, EditedOptionsReachTheClassesNextObject)
+{
+    struct Value {
+        std::int64_t intValue;
+        double doubleValue;
+        std::string text;
+        bool operator==(const Value&) const = default;
+    };
+    const auto read = [](const PvOption* options, std::uint32_t count) {
+        std::vector<Value> values;
+        for (std::uint32_t i = 0; i < count; ++i)
+            values.push_back({options[i].intValue, options[i].doubleValue,
+                              options[i].stringValue ? options[i].stringValue : ""});
+        return values;
+    };
+    const auto write = [](PvOption* options, const std::vector<Value>& values) {
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            options[i].intValue = values[i].intValue;
+            options[i].doubleValue = values[i].doubleValue;
+            if (options[i].type == PV_OPTION_STRING) {
+                std::free(options[i].stringValue);
+                options[i].stringValue = strdup(values[i].text.c_str());
+            }
+        }
+    };
+    // Another valid value for each option.
+    const auto other = [](const PvOption& o) {
+        Value v{o.intValue, o.doubleValue, o.stringValue ? o.stringValue : ""};
+        switch (o.type) {
+        case PV_OPTION_BOOL:
+            v.intValue = o.intValue ? 0 : 1;
+            break;
+        case PV_OPTION_INT:
+            v.intValue = o.intValue < std::int64_t(o.maxValue) ? o.intValue + 1 : o.intValue - 1;
+            break;
+        case PV_OPTION_DOUBLE:
+            v.doubleValue = o.doubleValue == o.minValue ? o.maxValue : o.minValue;
+            break;
+        case PV_OPTION_CHOICE: {
+            const auto choices = std::count(o.choices, o.choices + std::strlen(o.choices), '|') + 1;
+            v.intValue = (o.intValue + 1) % choices;
+            break;
+        }
+        case PV_OPTION_STRING:
+            v.text += "x";
+            break;
+        }
+        return v;
+    };
+    int withOptions = 0;
+    for (int i = 0; i < manager.ClassCount(); ++i) {
+        ClassDescriptor* descriptor = manager.GetClass(i);
+        const auto edit = [&](const std::function<void(PvOption*, std::uint32_t)>& step) {
+            host.onEdit = step;
+            PluginObject* object = descriptor->Create();
+            ASSERT_NE(object, nullptr) << descriptor->ClassName();
+            object->Options();
+            object->Release();
+            host.onEdit = nullptr;
+        };
+        std::vector<Value> original, edited, shown;
+        bool offered = false;
+        edit([&](PvOption* options, std::uint32_t count) {
+            offered = count > 0;
+            original = read(options, count);
+            for (std::uint32_t k = 0; k < count; ++k)
+                edited.push_back(other(options[k]));
+            write(options, edited);
+        });
+        if (!offered)
+            continue;
+        ++withOptions;
+        edit([&](PvOption* options, std::uint32_t count) {
+            shown = read(options, count);
+            write(options, original); // later tests see the defaults
+        });
+        EXPECT_EQ(shown == edited, true) << descriptor->ClassName();
+    }
+    EXPECT_GT(withOptions, 2);
 }
 
 // A scene as the host hands it to exporters: meshes with and without faces, an

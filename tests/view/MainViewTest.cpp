@@ -226,6 +226,34 @@ TEST_F(MainViewTest, ViewOptionsSetEveryPanesModesAndRestyleOnlyOnATitleChange)
     EXPECT_EQ(host.modes.modes[1][0], kModePoint);
 }
 
+TEST_F(MainViewTest, PanesCannotBeClosedAndShowNoCloseButton)
+{
+    AddCube();
+    view->BuildViews();
+    for (bool titles : {true, false}) {
+        ViewModes modes = view->Modes();
+        modes.titles = titles ? 1 : 0;
+        view->ApplyViewOptions(modes);
+        for (int i = 0; i < 4; ++i) {
+            QMdiSubWindow* window = view->PaneWindow(i);
+            EXPECT_FALSE(window->windowFlags() &
+                         (Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint))
+                << "pane " << i;
+            // What the system menu's Close and Ctrl+F4 do.
+            EXPECT_FALSE(window->close()) << "pane " << i;
+        }
+        QApplication::processEvents();
+        EXPECT_EQ(view->subWindowList().size(), 4);
+    }
+    // Everything that reaches the panes afterwards still finds them.
+    view->resize(700, 500);
+    QApplication::processEvents();
+    view->LightChanged(3, 0, 1);
+    EXPECT_GT(test::CountLit(view->Pane(3)->grabFramebuffer()), 100);
+    view->BuildViews();
+    EXPECT_EQ(view->subWindowList().size(), 4);
+}
+
 TEST_F(MainViewTest, LightChangesReachOnlyTheUserPane)
 {
     AddCube();

@@ -15,6 +15,8 @@ constexpr std::uint32_t kImportSuperClassId = 0x1000;
 constexpr std::uint32_t kExportSuperClassId = 0x1001;
 
 // Created by ClassDescriptor::Create, destroyed only by its own Release.
+// The host creates a fresh object for each Options and Help call and releases it at once:
+// options that are to reach the next import or export live in the library, not the object.
 class PluginObject {
 public:
     virtual void Release() noexcept = 0;
@@ -40,8 +42,9 @@ protected:
     ~Importer() = default;
 };
 
-// An export class's object. Export writes every mesh of the list; the host ignores
-// the result (1 written, 0 not).
+// An export class's object. Export writes every mesh of the list and returns 1 when it
+// wrote the file, 0 when not; a 0 without a reported reason, the user not having
+// cancelled, is shown to the user as a failure.
 class Exporter : public PluginObject {
 public:
     virtual int Export(ObjectList* list) noexcept = 0;
