@@ -73,9 +73,35 @@ bool MappedFile::Open(const char* path, std::string& error)
     return true;
 }
 
+bool MappedFile::ConvertLoneCarriageReturns() noexcept
+{
+    if (!mapping || converted)
+        return false;
+    const char* end = data + size;
+    const char* lf = static_cast<const char*>(std::memchr(data, '\n', size));
+    const char* firstLineEnd = lf ? lf : end;
+    const char* cr = static_cast<const char*>(
+        std::memchr(data, '\r', static_cast<std::size_t>(firstLineEnd - data)));
+    if (!cr || (cr + 1 != end && cr[1] == '\n'))
+        return false;
+    if (mprotect(mapping, size, PROT_READ | PROT_WRITE) != 0)
+        return false;
+    converted = true;
+    char* text = static_cast<char*>(mapping);
+    for (char* p = text + (cr - data); p != text + size; ++p) {
+        p = static_cast<char*>(std::memchr(p, '\r', static_cast<std::size_t>(text + size - p)));
+        if (!p)
+            break;
+        if (p + 1 == text + size || p[1] != '\n')
+            *p = '\n';
+    }
+    mprotect(mapping, size, PROT_READ);
+    return true;
+}
+
 void MappedFile::ReleaseBefore(const char* p) noexcept
 {
-    if (!mapping || p <= data || p > data + size)
+    if (!mapping || converted || p <= data || p > data + size)
         return;
     static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     const std::size_t end = static_cast<std::size_t>(p - data) / page * page;

@@ -45,6 +45,7 @@ protected:
     {
         MappedFile file;
         OpenInput(file, path);
+        file.ConvertLoneCarriageReturns();
         bool cancelled = false;
         const DxfProgress progress = [&](double fraction) {
             cancelled = !HostLink::Progress(fraction, "Reading AutoCad file");

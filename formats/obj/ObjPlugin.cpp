@@ -45,6 +45,7 @@ protected:
     {
         MappedFile file;
         OpenInput(file, path);
+        file.ConvertLoneCarriageReturns();
         ProgressMeter progress("Reading WaveFront file", file.Size());
         ReadObj(file.Data(), file.Size(), path, BaseNameOf(path), meshes, &progress);
     }

@@ -85,7 +85,7 @@ public:
             const char* wordEnd = SkipWord(p, e);
             const std::string_view word(p, static_cast<std::size_t>(wordEnd - p));
             const char* rest = SkipBlanks(wordEnd, e);
-            const char* restEnd = TrimEnd(rest, e);
+            const char* restEnd = TrimEnd(rest, CommentStart(rest, e));
             if (Is(word, "v"))
                 Vertex(rest, e);
             else if (Is(word, "f") || Is(word, "fo"))
@@ -124,6 +124,17 @@ public:
     }
 
 private:
+    // Where a comment after a statement begins: a '#' at the start of a word ("g Lid #
+    // top" names the group "Lid"; "g Lid#2" keeps its '#').
+    static const char* CommentStart(const char* p, const char* e)
+    {
+        for (const char* q = p; q != e; ++q) {
+            if (*q == '#' && (q == p || IsBlank(q[-1])))
+                return q;
+        }
+        return e;
+    }
+
     [[noreturn]] void Fail(const std::string& what)
     {
         throw FormatError(LineMessage(path, line, what));
@@ -164,7 +175,7 @@ private:
         std::size_t n = 0;
         for (;;) {
             p = SkipBlanks(p, e);
-            if (p == e)
+            if (p == e || *p == '#') // a comment may follow the corners
                 break;
             std::int64_t index = 0;
             const char* q = ParseInteger(p, e, index);

@@ -40,6 +40,7 @@ protected:
     {
         MappedFile file;
         OpenInput(file, path);
+        file.ConvertLoneCarriageReturns();
         ProgressMeter progress("Reading OFF file", file.Size());
         ReadOff(file.Data(), file.Size(), path, BaseNameOf(path), meshes, &progress);
     }

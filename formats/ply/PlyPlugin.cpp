@@ -1,6 +1,9 @@
 // The PLY library: one import and one export class.
 
+#include <algorithm>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "common/AtomicFileWriter.h"
 #include "common/MappedFile.h"
@@ -20,11 +23,11 @@ constexpr char kImportHelp[] =
     "PLY (polygon file format) import\n\n"
     "Reads ascii, binary_little_endian and binary_big_endian files into one mesh named\n"
     "after the file: vertex x, y, z of any numeric type and the faces of the list\n"
-    "vertex_indices (or vertex_index) with any count and index types. Polygons with\n"
-    "more than three corners are split into triangles. Normals, colours, texture\n"
-    "coordinates and other elements are skipped. A file with vertices but no faces\n"
-    "(a point cloud) gives a mesh without faces. A damaged file is refused with the\n"
-    "line or byte offset of the fault.";
+    "vertex_indices (or vertex_index, or the face's only integer list) with any count\n"
+    "and index types. Polygons with more than three corners are split into triangles.\n"
+    "Normals, colours, texture coordinates and other elements are skipped. A file with\n"
+    "vertices but no faces (a point cloud) gives a mesh without faces. A damaged file is\n"
+    "refused with the line or byte offset of the fault.";
 
 constexpr char kExportHelp[] =
     "PLY (polygon file format) export\n\n"
@@ -37,6 +40,17 @@ constexpr char kExportHelp[] =
 // and options action works on a fresh exporter object.
 PlyOutput exportEncoding = PlyOutput::kBinaryLittleEndian;
 
+// A text PLY whose header lines end in CR alone (old Macintosh); a binary body must
+// keep its bytes, so only an ascii file is converted.
+bool IsAsciiWithLoneCarriageReturns(const char* data, std::size_t size)
+{
+    if (size < 5 || std::memcmp(data, "ply\r", 4) != 0 || data[4] == '\n')
+        return false;
+    const std::string_view head(data, std::min<std::size_t>(size, 64 * 1024));
+    const std::size_t format = head.find("\rformat ascii ");
+    return format != std::string_view::npos && format < head.find("\rend_header");
+}
+
 class PlyImporter final : public ImporterBase {
 public:
     PlyImporter() noexcept : ImporterBase(kClassName, kImportHelp) {}
@@ -46,6 +60,8 @@ private:
     {
         MappedFile file;
         OpenInput(file, path);
+        if (IsAsciiWithLoneCarriageReturns(file.Data(), file.Size()))
+            file.ConvertLoneCarriageReturns();
         ReadPly(file.Data(), file.Size(), path, meshes);
     }
 };

@@ -183,6 +183,25 @@ private:
         if (p < 0)
             p = element.Find("vertex_index");
         if (p < 0) {
+            // Some writers name the list otherwise ("index"): the one integer list is it.
+            int only = -1, lists = 0;
+            for (std::size_t k = 0; k < element.properties.size(); ++k) {
+                if (element.properties[k].isList) {
+                    ++lists;
+                    if (IsInteger(element.properties[k].type))
+                        only = static_cast<int>(k);
+                }
+            }
+            if (lists == 1 && only >= 0) {
+                p = only;
+                HostLink::Warning(LineMessage(path, element.line,
+                                              "element 'face' names its corner list " +
+                                                  Quoted(element.properties[p].name) +
+                                                  " instead of 'vertex_indices'; read as such")
+                                      .c_str());
+            }
+        }
+        if (p < 0) {
             if (element.count > 0)
                 HostLink::Warning(LineMessage(path, element.line,
                                               "element 'face' has no list 'vertex_indices'; "

@@ -41,6 +41,7 @@ protected:
     {
         MappedFile file;
         OpenInput(file, path);
+        file.ConvertLoneCarriageReturns();
         ProgressMeter progress("Reading RAW file", file.Size());
         ReadRaw(file.Data(), file.Size(), path, BaseNameOf(path), meshes, &progress);
     }

@@ -74,6 +74,18 @@ MeshBuilder* NewSolid(std::vector<MeshBuilder>& solids, std::string name)
 
 // ---- binary ---------------------------------------------------------------------
 
+// Binary records hold control bytes (counts, float exponents) almost surely.
+bool LooksLikeText(const char* data, std::size_t size) noexcept
+{
+    const std::size_t probe = size < 512 ? size : 512;
+    for (std::size_t i = 0; i < probe; ++i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        if ((c < 0x20 && !IsSpace(static_cast<char>(c))) || c == 0x7f)
+            return false;
+    }
+    return true;
+}
+
 void ReadBinary(const char* data, std::size_t size, std::string_view path,
                 std::vector<MeshBuilder>& solids, MappedFile* file)
 {
@@ -84,6 +96,11 @@ void ReadBinary(const char* data, std::size_t size, std::string_view path,
     const std::uint64_t available = (size - kHeaderSize) / kRecordSize;
     const std::uint64_t extra = (size - kHeaderSize) % kRecordSize;
     std::uint64_t count = declared;
+    if (declared > available && LooksLikeText(data, size)) {
+        // Comments or a title before "solid", say: calling it a short binary misleads.
+        throw FormatError(
+            OffsetMessage(path, 0, "not an STL file: it is text, but does not begin with 'solid'"));
+    }
     if (declared > available) {
         // Computed in 64 bits: 84 + 50 n overflows 32 bits for large n.
         throw FormatError(
@@ -395,14 +412,7 @@ StlKind DetectStlKind(const char* data, std::size_t size) noexcept
         if (EqualsNoCase(word, "facet") || EqualsNoCase(word, "endsolid"))
             return StlKind::kAscii;
     }
-    // Binary records hold control bytes (counts, float exponents) almost surely.
-    const std::size_t probe = size < 512 ? size : 512;
-    for (std::size_t i = 0; i < probe; ++i) {
-        const auto c = static_cast<unsigned char>(data[i]);
-        if ((c < 0x20 && !IsSpace(static_cast<char>(c))) || c == 0x7f)
-            return StlKind::kBinary;
-    }
-    return StlKind::kAscii;
+    return LooksLikeText(data, size) ? StlKind::kAscii : StlKind::kBinary;
 }
 
 void ReadStl(const char* data, std::size_t size, std::string_view path,
@@ -411,10 +421,14 @@ void ReadStl(const char* data, std::size_t size, std::string_view path,
     if (size == 0)
         throw FormatError(OffsetMessage(path, 0, "the file is empty"));
     std::vector<MeshBuilder> solids;
-    if (DetectStlKind(data, size) == StlKind::kBinary)
-        ReadBinary(data, size, path, solids, file && file->Data() == data ? file : nullptr);
-    else
+    const bool whole = file && file->Data() == data;
+    if (DetectStlKind(data, size) == StlKind::kBinary) {
+        ReadBinary(data, size, path, solids, whole ? file : nullptr);
+    } else {
+        if (whole)
+            file->ConvertLoneCarriageReturns(); // in place: data now ends its lines with LF
         AsciiReader(data, size, path).Read(solids);
+    }
     for (MeshBuilder& solid : solids) {
         if (solid.TriangleCount() == 0)
             continue; // a binary file without triangles

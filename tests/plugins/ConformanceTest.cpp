@@ -654,6 +654,56 @@ TEST_P(ConformanceSamples, DamagedCopiesFailCleanlyOrGiveValidData)
                 imports, GetParam().c_str(), refused, imports - refused);
 }
 
+// Text written on old Macintosh systems ends its lines with a CR alone; it must read
+// as the same text with LF does.
+TEST_P(ConformanceSamples, TextSamplesReadTheSameWithLinesEndedByCrAlone)
+{
+    const auto totals = [&](ClassDescriptor* descriptor, const std::string& path) {
+        host.ClearMessages();
+        auto* importer = static_cast<Importer*>(descriptor->Create());
+        std::pair<long long, long long> sums{-1, -1};
+        if (!importer)
+            return sums;
+        if (ObjectList* list = importer->ImportFile(path.c_str())) {
+            sums = {0, 0};
+            for (Obj3d* object : CheckImportedList(list).objects) {
+                if (object->type == kMeshType) {
+                    sums.first += static_cast<Mesh3d*>(object)->faceCount;
+                    sums.second += static_cast<Mesh3d*>(object)->vertexCount;
+                }
+            }
+        }
+        importer->Release();
+        return sums;
+    };
+    TempDir dir;
+    int compared = 0;
+    for (const std::string& sample : SampleFiles(GetParam())) {
+        std::string text = test::ReadFile(sample);
+        const bool binary = std::any_of(text.begin(), text.end(), [](char c) {
+            return (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r' && c != '\n') ||
+                   c == 0x7f;
+        });
+        if (binary || text.find('\n') == std::string::npos)
+            continue;
+        std::erase(text, '\r');
+        std::replace(text.begin(), text.end(), '\n', '\r');
+        const std::string copy = dir / fs::path(sample).filename();
+        test::WriteFile(copy, text);
+        for (ClassDescriptor* descriptor : ImportClassesFor(sample)) {
+            const auto expected = totals(descriptor, sample);
+            if (expected.first <= 0)
+                continue; // not this class's file
+            EXPECT_EQ(totals(descriptor, copy), expected)
+                << descriptor->ClassName() << " on " << sample << ": "
+                << (host.Messages().empty() ? "" : host.Messages()[0].text);
+            ++compared;
+        }
+    }
+    if (compared == 0)
+        GTEST_SKIP() << "no text sample of " << GetParam() << " imports with faces";
+}
+
 INSTANTIATE_TEST_SUITE_P(SharedSamples, ConformanceSamples, testing::ValuesIn(SampleFolders()),
                          [](const auto& test) { return test.param; });
 

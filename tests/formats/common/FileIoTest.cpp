@@ -73,6 +73,33 @@ TEST(MappedFile, ReleasedPagesLeaveMemoryAndReadBackUnchanged)
     EXPECT_EQ(std::memcmp(file.Data(), bytes.data(), bytes.size()), 0);
 }
 
+TEST(MappedFile, LinesEndedByCrAloneBecomeLfInMemoryOnly)
+{
+    TempDir dir;
+    const std::pair<std::string, std::string> cases[] = {
+        {"v 1\rv 2\r\rf 1\r", "v 1\nv 2\n\nf 1\n"},
+        {"one line\r", "one line\n"},
+        {"a\rb\r\nc", "a\nb\r\nc"},     // a later CRLF stays
+        {"a\r\nb\rc\n", "a\r\nb\rc\n"}, // CRLF first: not converted
+        {"a\nb\rc\n", "a\nb\rc\n"},     // LF first: not converted
+        {"no line end", "no line end"},
+        {"", ""},
+        {std::string(5000, 'x') + "\r" + std::string(9000, 'y') + "\r",
+         std::string(5000, 'x') + "\n" + std::string(9000, 'y') + "\n"}, // pages let go
+    };
+    for (const auto& [written, read] : cases) {
+        WriteBytes(dir.File("t"), written);
+        MappedFile file;
+        std::string error;
+        ASSERT_TRUE(file.Open(dir.File("t").c_str(), error)) << error;
+        EXPECT_EQ(file.ConvertLoneCarriageReturns(), written != read);
+        EXPECT_EQ(std::string(file.Data(), file.Size()), read);
+        file.ReleaseBefore(file.Data() + file.Size()); // must not bring the CRs back
+        EXPECT_EQ(std::string(file.Data(), file.Size()), read);
+        EXPECT_EQ(ReadBytes(dir.File("t")), written);
+    }
+}
+
 TEST(FormatInOrder, GivesTheSingleThreadTextForEveryCount)
 {
     const auto format = [](std::uint64_t first, std::uint64_t last, TextWriter& out) {

@@ -175,7 +175,10 @@ TEST_F(ObjReaderTest, LineEndsBlanksCommentsAndLongLinesDoNotMatter)
     const std::string extras =
         "mtllib /dev/zero\nv 0 0 0 1\nv 1 0 0 1 0 0\nvt 0 0\nvn 0 0 1\nv 1 1 0\nv 0 1 0\n"
         "s 1\nl 1 2\np 3\nf 1/1/1 2//1 3/1\nf 1 3 4\n";
-    for (const std::string& text : {crlf, noFinalNewline, tabs, comments, extras}) {
+    const std::string trailingComments =
+        "v 0 0 0 # origin\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3 # first\nf 1 3 4\t#second\n";
+    for (const std::string& text :
+         {crlf, noFinalNewline, tabs, comments, extras, trailingComments}) {
         Meshes other = ReadOk(text);
         ASSERT_EQ(other.size(), 1u);
         test::ExpectSameMeshes({plain[0].get()}, {other[0].get()});
@@ -186,12 +189,12 @@ TEST_F(ObjReaderTest, ObjectsAndGroupsBecomeNamedMeshesWithTheirOwnVertices)
 {
     Meshes meshes =
         ReadOk("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 5 5 5\nv 6 5 5\nv 5 6 5\n"
-               "o first\ng renamed before faces\nf 1 2 3\n"
-               "g second\nusemtl red\nf 4 5 6\nusemtl blue\nf 6 5 4\nusemtl red\nf 4 6 5\n"
-               "g\nf 1 2 3\n");
+               "o first\ng renamed before faces # a comment\nf 1 2 3\n"
+               "g second#2\nusemtl red\nf 4 5 6\nusemtl blue\nf 6 5 4\nusemtl red # again\n"
+               "f 4 6 5\ng #\nf 1 2 3\n");
     ASSERT_EQ(meshes.size(), 3u);
     EXPECT_STREQ(meshes[0]->name, "renamed before faces");
-    EXPECT_STREQ(meshes[1]->name, "second");
+    EXPECT_STREQ(meshes[1]->name, "second#2");
     EXPECT_STREQ(meshes[2]->name, "m"); // a group without a name takes the file's
     ASSERT_EQ(meshes[1]->vertexCount, 3u);
     EXPECT_EQ(meshes[1]->min[0], 5.0);

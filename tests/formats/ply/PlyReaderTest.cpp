@@ -276,13 +276,27 @@ TEST_F(PlyReaderTest, PointCloudsAndFacesWithoutIndicesGiveVerticesOnly)
     EXPECT_EQ(cloud[0]->faceCount, 0u);
     EXPECT_EQ(cloud[0]->faceData, nullptr);
 
-    Meshes noIndices = ReadOk("ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\n"
-                              "property float y\nproperty float z\nelement face 1\nproperty "
-                              "list uchar int corners\nend_header\n1 2 3\n3 0 0 0\n");
+    const std::string head = "ply\nformat ascii 1.0\nelement vertex 4\nproperty float x\n"
+                             "property float y\nproperty float z\nelement face 1\n";
+    const std::string square = "0 0 0\n1 0 0\n1 1 0\n0 1 0\n";
+    Meshes noIndices = ReadOk(head +
+                              "property list uchar float weights\nproperty uchar flags\n"
+                              "end_header\n" +
+                              square + "2 0.5 0.5 7\n");
     ASSERT_EQ(noIndices.size(), 1u);
     EXPECT_EQ(noIndices[0]->faceCount, 0u);
     ASSERT_EQ(host.Texts(PV_WARNING).size(), 1u);
     EXPECT_EQ(host.Texts(PV_WARNING)[0].rfind("m.ply: line 7: element 'face' has no list", 0), 0u);
+
+    // A face element's only integer list is its corners, whatever its name.
+    host.Clear();
+    Meshes renamed =
+        ReadOk(head + "property list uint8 uint32 index\nend_header\n" + square + "4 0 1 2 3\n");
+    ASSERT_EQ(renamed.size(), 1u);
+    EXPECT_EQ(renamed[0]->faceCount, 2u);
+    ASSERT_EQ(host.Texts(PV_WARNING).size(), 1u);
+    EXPECT_NE(host.Texts(PV_WARNING)[0].find("names its corner list 'index'"), std::string::npos)
+        << host.Texts(PV_WARNING)[0];
 }
 
 TEST_F(PlyReaderTest, HeaderFaultsNameTheirLine)

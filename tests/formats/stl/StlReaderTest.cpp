@@ -193,6 +193,11 @@ TEST_F(StlReaderTest, BinaryCountThatDisagreesWithTheSize)
               std::string::npos)
         << host.Texts(PV_WARNING)[0];
 
+    // Text that does not begin with "solid" is not taken for a short binary file.
+    const std::string commented = "# made by hand\n" + std::string(kAsciiSquare);
+    EXPECT_EQ(ReadError(commented),
+              "m.stl: offset 0: not an STL file: it is text, but does not begin with 'solid'");
+
     // More declared than present is a truncated file; 2^32 - 1 records would need
     // 84 + 50 n bytes, which overflows 32 bits.
     for (std::uint32_t count : {3u, 0x7FFFFFFFu, 0xFFFFFFFFu, 85899346u}) {
