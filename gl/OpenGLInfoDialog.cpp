@@ -2,6 +2,7 @@
 
 #include <GL/gl.h>
 #include <GL/glu.h>
+#include <algorithm>
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -65,6 +66,15 @@ OpenGLInfoDialog::OpenGLInfoDialog(QWidget* parent) : QDialog(parent)
     QLabel* gluVersion = AddRow(gluGrid, 0, "Version:", "gluVersionLabel");
     QLabel* gluExtensions = AddRow(gluGrid, 1, "Extension:", "gluExtensionsLabel");
     layout->addWidget(glu);
+
+    // One label column width for both groups, so their values line up.
+    int labelWidth = 0;
+    for (const char* text : {"Vendor:", "Renderer:", "Version:", "Extension:"})
+        labelWidth = std::max(labelWidth, fontMetrics().horizontalAdvance(text));
+    for (QGridLayout* grid : {openGLGrid, gluGrid}) {
+        grid->setColumnMinimumWidth(0, labelWidth);
+        grid->setColumnStretch(1, 1);
+    }
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
