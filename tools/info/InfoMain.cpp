@@ -39,9 +39,10 @@ const char kUsage[] =
     "                         the program, or ../lib/polyvant/plugin/)\n"
     "  -h, --help             show this help and exit\n"
     "\n"
-    "Counts: a degenerate face repeats a corner or has no area; a duplicate face has\n"
-    "the same three corners as an earlier one; a boundary edge belongs to one face, a\n"
-    "non-manifold edge to three or more. Positions closer than 1e-6 count as one.\n"
+    "Counts: a duplicate face has the same three corners as an earlier one; a\n"
+    "degenerate face repeats a corner or has no area, duplicates not counted again; a\n"
+    "boundary edge belongs to one face, a non-manifold edge to three or more.\n"
+    "Positions closer than 1e-6 count as one.\n"
     "\n"
     "Exit status: 0 when every file was imported, 1 when any was not, 2 on a usage error.\n";
 
