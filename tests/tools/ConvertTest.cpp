@@ -1,6 +1,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include <QJsonArray>
@@ -211,6 +212,25 @@ TEST_F(ConvertTest, ProgressShowsOnATerminalOnly)
     EXPECT_NE(piped.out.find("a.slow -> a.fx"), std::string::npos) << piped.out;
 }
 
+TEST_F(ConvertTest, ALongNameGivesWayOnTheProgressLineAndStaysWholeUtf8)
+{
+    std::string name;
+    for (int i = 0; i < 100; ++i)
+        name += "\xC3\xA9"; // é
+    WriteFile(dir / (name + ".slow"), "0 0 0 1 0 0 0 1 0\n");
+    const Outcome shown = RunProgramOnTerminal(
+        ConvertProgram(), {"--plugin-dir", kFixturePlugins, name + ".slow", "a.fx"}, dir.Path(),
+        {"XDG_CONFIG_HOME=" + (dir / "config").string()});
+    EXPECT_EQ(shown.status, 0) << shown.out;
+    const std::size_t bar = shown.out.find("[0/1] | ");
+    ASSERT_NE(bar, std::string::npos) << shown.out;
+    const std::string line = shown.out.substr(bar, shown.out.find('\r', bar) - bar);
+    EXPECT_NE(line.find("~ "), std::string::npos) << line; // the name was shortened
+    EXPECT_NE(line.find('%'), std::string::npos) << line;
+    const QByteArray bytes = QByteArray::fromStdString(shown.out);
+    EXPECT_EQ(QString::fromUtf8(bytes).toUtf8(), bytes) << "a character was cut";
+}
+
 TEST_F(ConvertTest, ImporterThatEatsMemoryIsStoppedByTheLimit)
 {
 #if POLYVANT_ASAN_BUILD
@@ -250,6 +270,82 @@ TEST_F(ConvertTest, BatchRefusesTwoInputsThatWouldWriteTheSameOutput)
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.out.find("1 converted, 1 failed"), std::string::npos) << outcome.out;
     EXPECT_NE(outcome.err.find("is the output of Wuson.obj"), std::string::npos) << outcome.err;
+}
+
+TEST_F(ConvertTest, OptionValuesThatDoNotFitAndNamesNoClassOffersFailTheFile)
+{
+    fs::create_symlink(Sample("obj/box.obj"), dir / "box.obj");
+    Outcome outcome = Convert({"-q", "--option", "format=asci", "box.obj", "a.stl"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("box.obj: STL export options: option format=asci expects one of"),
+              std::string::npos)
+        << outcome.err;
+    outcome = Convert({"-q", "--option=formt=ASCII", "box.obj", "a.stl"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("has an option formt"), std::string::npos) << outcome.err;
+    EXPECT_FALSE(fs::exists(dir / "a.stl"));
+
+    outcome = Info({"--option", "format=ASCII", "box.obj"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("no import class used has an option format"), std::string::npos)
+        << outcome.err;
+}
+
+TEST_F(ConvertTest, OutputsThatAreTheInputOrNotRegularFilesAreRefusedAndLinksFollowed)
+{
+    WriteFile(dir / "box.obj", ReadFile(Sample("obj/box.obj")));
+    const std::string original = ReadFile(dir / "box.obj");
+    Outcome outcome = Convert({"--to", "obj", "box.obj", "./box.obj"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("is the input itself"), std::string::npos) << outcome.err;
+    EXPECT_EQ(ReadFile(dir / "box.obj"), original);
+
+    ASSERT_EQ(mkfifo((dir / "pipe.stl").c_str(), 0600), 0);
+    outcome = Convert({"box.obj", "pipe.stl"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("exists and is not a regular file"), std::string::npos)
+        << outcome.err;
+    EXPECT_TRUE(fs::is_fifo(dir / "pipe.stl"));
+
+    WriteFile(dir / "target.stl", "old");
+    fs::create_symlink("target.stl", dir / "link.stl");
+    outcome = Convert({"box.obj", "link.stl"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.stl"));
+    EXPECT_EQ(fs::file_size(dir / "target.stl"), 84u + 50u * 12u);
+    EXPECT_TRUE(Leftovers(dir.Path()).empty());
+}
+
+TEST_F(ConvertTest, RefusedFilesClaimNoOutputAndAFileGivenTwiceIsConvertedOnce)
+{
+    fs::create_symlink(Sample("obj/spider.obj"), dir / "spider.obj");
+    fs::create_symlink(Sample("obj/spider.mtl"), dir / "spider.mtl");
+    // What "spider.*" gives: the material library is refused, the model converted.
+    Outcome outcome = Convert({"--to", "stl", "-o", "out", "spider.mtl", "spider.obj"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.out.find("1 converted, 1 failed"), std::string::npos) << outcome.out;
+    EXPECT_TRUE(fs::exists(dir / "out" / "spider.stl"));
+
+    outcome = Convert({"--to=stl", "-oagain", "-j2", "spider.obj", "./spider.obj"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_NE(outcome.out.find("1 converted, 0 failed"), std::string::npos) << outcome.out;
+    EXPECT_NE(outcome.err.find("given more than once; converted once"), std::string::npos)
+        << outcome.err;
+}
+
+TEST_F(ConvertTest, WhatPlugInsPrintStaysOffTheReport)
+{
+    WriteFile(dir / "a.chatty", "0 0 0  1 0 0  0 1 0\n");
+    const Outcome info = Info({"--plugin-dir", kFixturePlugins, "--json", "a.chatty"});
+    EXPECT_EQ(info.status, 0) << info.err;
+    QJsonParseError error{};
+    QJsonDocument::fromJson(QByteArray::fromStdString(info.out), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << info.out;
+    EXPECT_NE(info.err.find("chatter from the plug-in"), std::string::npos) << info.err;
+
+    const Outcome convert = Convert({"--plugin-dir", kFixturePlugins, "a.chatty", "a.fx"});
+    EXPECT_EQ(convert.status, 0) << convert.err;
+    EXPECT_EQ(convert.out.find("chatter"), std::string::npos) << convert.out;
 }
 
 TEST_F(ConvertTest, StoredExtensionTableIsUsedAndNeverWritten)

@@ -30,6 +30,21 @@ protected:
     TempDir dir;
 };
 
+TEST_F(InfoTest, FromAnExtensionTakesTheClassTheViewerWould)
+{
+    // Imagine lists *.obj as well, and comes first.
+    const Outcome outcome =
+        RunProgram(InfoProgram(), {"--from", "obj", "--json", Sample("obj/box.obj")}, dir.Path(),
+                   {"XDG_CONFIG_HOME=" + (dir / "config").string()});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    const QJsonObject file = QJsonDocument::fromJson(QByteArray::fromStdString(outcome.out))
+                                 .object()["files"]
+                                 .toArray()
+                                 .at(0)
+                                 .toObject();
+    EXPECT_EQ(file["class"].toString(), "WaveFront (*.obj)");
+}
+
 TEST_F(InfoTest, JsonGivesCountsBoundsAndTimeOfEveryObject)
 {
     const QJsonObject root = Json({Sample("obj/WusonOBJ.obj"), Sample("stl/Wuson.stl")}, 0);

@@ -12,6 +12,7 @@
 #include "ImportCheck.h"
 #include "ImportClassLookup.h"
 #include "PluginManager.h"
+#include "app/Strings.h"
 
 #ifdef POLYVANT_TOOLS_HAVE_SETTINGS
 #include <QFileInfo>
@@ -119,6 +120,17 @@ std::string ClassNameOf(ClassDescriptor* descriptor)
     return descriptor ? PluginText(descriptor->ClassName()).value_or(std::string()) : std::string();
 }
 
+int FindClassNamed(const PluginManager& manager, std::uint32_t superClassId, std::string_view name)
+{
+    for (int i = 0; i < manager.ClassCount(); ++i) {
+        ClassDescriptor* descriptor = manager.GetClass(i);
+        if (descriptor && descriptor->SuperClassID() == superClassId &&
+            ClassNameOf(descriptor) == name)
+            return i;
+    }
+    return -1;
+}
+
 int FindClassByText(const PluginManager& manager, std::uint32_t superClassId, std::string_view text,
                     std::string* why)
 {
@@ -141,6 +153,13 @@ int FindClassByText(const PluginManager& manager, std::uint32_t superClassId, st
         extension.remove_prefix(2);
     else if (extension.substr(0, 1) == ".")
         extension.remove_prefix(1);
+    // Several import classes may list one extension ("obj"): the built-in table settles
+    // which the viewer would take.
+    if (superClassId == kImportSuperClassId && !extension.empty()) {
+        const int found = FindImportClass(manager, {}, {}, "file." + std::string(extension));
+        if (found >= 0)
+            return found;
+    }
     for (const auto& [i, name] : classes) {
         for (const std::string& listed : PatternExtensions(name)) {
             if (SameIgnoringCase(listed, extension))
@@ -160,8 +179,51 @@ int FindClassByText(const PluginManager& manager, std::uint32_t superClassId, st
         return match;
     if (why)
         *why = std::string(matches > 1 ? "more than one " : "no ") + kind + " class matches \"" +
-               std::string(text) + "\" (see --list)";
+               std::string(text) + "\"; --list shows them";
     return -1;
+}
+
+void PrintVersion(const char* program)
+{
+    std::printf("%s (%s, build %ld)\n", program, text::kAboutVersion, text::kBuildNumber);
+}
+
+void PrintClassList(const PluginManager& manager)
+{
+    for (const std::uint32_t kind : {kImportSuperClassId, kExportSuperClassId}) {
+        std::printf("%s classes:\n", kind == kImportSuperClassId ? "Import" : "Export");
+        for (int i = 0; i < manager.ClassCount(); ++i) {
+            ClassDescriptor* descriptor = manager.GetClass(i);
+            if (descriptor && descriptor->SuperClassID() == kind)
+                std::printf("  %s\n", ClassNameOf(descriptor).c_str());
+        }
+    }
+}
+
+bool TakeOptionValue(int argc, char** argv, int& i, const std::string& arg,
+                     const std::vector<std::string>& names, std::string& name, std::string& value,
+                     std::string& problem)
+{
+    for (const std::string& known : names) {
+        if (arg == known) {
+            if (i + 1 >= argc) {
+                problem = arg + " needs a value";
+                return true;
+            }
+            name = known;
+            value = argv[++i];
+            return true;
+        }
+        // --jobs=2, and -j2 for the one-letter ones
+        const bool shortForm = known.size() == 2;
+        if (arg.size() > known.size() && arg.compare(0, known.size(), known) == 0 &&
+            (shortForm || arg[known.size()] == '=')) {
+            name = known;
+            value = arg.substr(known.size() + (shortForm ? 0 : 1));
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string FirstPatternExtension(std::string_view className)

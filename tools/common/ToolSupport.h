@@ -31,11 +31,28 @@ ExtensionTable ReadExtensionTable();
 // The class's name, or "" when the plug-in returned none or junk.
 std::string ClassNameOf(ClassDescriptor* descriptor);
 
+// The class of the given kind with exactly this name, or -1.
+int FindClassNamed(const PluginManager& manager, std::uint32_t superClassId, std::string_view name);
+
 // The class of the given kind that a user means by text: its exact name, its name
 // ignoring case, an extension its name lists ("stl", ".stl" or "*.stl"), or the one
 // name that starts with text ignoring case. -1 with the reason in *why otherwise.
 int FindClassByText(const PluginManager& manager, std::uint32_t superClassId, std::string_view text,
                     std::string* why);
+
+// "polyvant-convert (Polyvant, Version 3.2, build 194)".
+void PrintVersion(const char* program);
+
+// "Import classes:" and "Export classes:", each followed by its classes' names.
+void PrintClassList(const PluginManager& manager);
+
+// When argv[i] (arg) is one of the option names that take a value, in any of the forms
+// "--name VALUE", "--name=VALUE" or, for a one-letter name, "-jVALUE": sets name and
+// value, advancing i past a separate value, and returns true; problem is set when the
+// value is missing. False for any other argument.
+bool TakeOptionValue(int argc, char** argv, int& i, const std::string& arg,
+                     const std::vector<std::string>& names, std::string& name, std::string& value,
+                     std::string& problem);
 
 // The first extension a class name lists: "stl" for "STL (*.stl)", "" for none.
 std::string FirstPatternExtension(std::string_view className);

@@ -2,13 +2,16 @@
 
 _polyvant_classes()
 {
-    # The export (or import) class names' first extensions, from --list.
+    # Every extension the export (or import) class names list, from --list.
     local kind=$1
     polyvant-convert --list 2>/dev/null |
         awk -v kind="$kind" '/^Import classes:/ {k="import"; next}
                              /^Export classes:/ {k="export"; next}
-                             k == kind { if (match($0, /\*\.[A-Za-z0-9_-]+/))
-                                             print substr($0, RSTART + 2, RLENGTH - 2) }'
+                             k == kind { line = $0
+                                         while (match(line, /\*\.[A-Za-z0-9_-]+/)) {
+                                             print substr(line, RSTART + 2, RLENGTH - 2)
+                                             line = substr(line, RSTART + RLENGTH)
+                                         } }' | sort -u
 }
 
 _polyvant_convert()
@@ -24,7 +27,8 @@ _polyvant_convert()
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "--from --to -o --output-dir -j --jobs --option --verify
-            --no-clobber --time-limit --memory-limit -q --quiet --list --plugin-dir -h --help" \
+            --no-clobber --time-limit --memory-limit -q --quiet --list --plugin-dir --version -h
+            --help" \
             -- "$cur"))
         return
     fi
@@ -42,7 +46,7 @@ _polyvant_info()
         --option) return ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "--json --from --option --plugin-dir -h --help" -- "$cur"))
+        COMPREPLY=($(compgen -W "--json --from --option --list --plugin-dir --version -h --help" -- "$cur"))
         return
     fi
     COMPREPLY=($(compgen -f -- "$cur"))

@@ -10,6 +10,7 @@
 #include <map>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -35,6 +36,8 @@ struct Running {
     pid_t pid = -1;
     int fd = -1;     // the report pipe, until it closes
     int exitFd = -1; // readable once the worker has ended (a pidfd), when the system has it
+    std::string absoluteInput; // as the worker names it
+    std::string temporaryDir;  // holds temporary; removed with what is in it
     std::string temporary;
     std::string buffer;
     double started = 0;
@@ -48,6 +51,37 @@ struct Running {
     std::vector<std::pair<std::string, std::string>> messages; // severity, text
 };
 
+// Terminal columns of UTF-8 text, taking each character as one column.
+std::size_t Columns(const std::string& text)
+{
+    return std::size_t(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+// At most `columns` columns of text, cut between characters; a cut name ends in "~".
+std::string Shorten(const std::string& text, std::size_t columns)
+{
+    if (columns == std::string::npos || Columns(text) <= columns)
+        return text;
+    std::string out;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool starts = (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+        if (starts && ++used > columns - 1)
+            break;
+        out += text[i];
+    }
+    return out + "~";
+}
+
+void RemoveTemporary(const std::string& directory)
+{
+    std::error_code ec;
+    if (!directory.empty())
+        std::filesystem::remove_all(directory, ec);
+}
+
 std::string NormalPath(const std::string& path)
 {
     std::error_code ec;
@@ -59,8 +93,11 @@ public:
     Batch(const BatchSettings& settings, std::vector<FilePlan>& plans)
         : settings(settings), plans(plans), showProgress(!settings.quiet && isatty(STDERR_FILENO))
     {
-        for (std::size_t i = 0; i < plans.size(); ++i)
-            firstWithOutput.try_emplace(NormalPath(plans[i].output), i);
+        // Files refused anyway (a material library among the models, say) claim no output.
+        for (std::size_t i = 0; i < plans.size(); ++i) {
+            if (plans[i].refusal.empty())
+                firstWithOutput.try_emplace(NormalPath(plans[i].output), i);
+        }
     }
 
     int Run();
@@ -68,6 +105,7 @@ public:
 private:
     void Refuse(const FilePlan& plan, const std::string& reason);
     std::string PreCheck(std::size_t index);
+    bool RepeatsAnEarlierFile(std::size_t index);
     bool Start(std::size_t index);
     void Collect(Running& worker);
     void Finish(Running& worker, int status);
@@ -81,6 +119,7 @@ private:
     std::vector<Running> running;
     std::size_t converted = 0;
     std::size_t failed = 0;
+    std::size_t repeated = 0;
     bool showProgress;
     bool progressShown = false;
     double lastDraw = 0;
@@ -108,17 +147,29 @@ void Batch::DrawProgress(bool force)
         "[" + std::to_string(converted + failed) + "/" + std::to_string(plans.size()) + "]";
     if (failed)
         line += " " + std::to_string(failed) + " failed";
-    for (const Running& worker : running) {
-        char percent[16];
-        std::snprintf(percent, sizeof percent, " %3d%%", int(worker.fraction * 100 + 0.5));
-        line +=
-            " | " + std::filesystem::path(plans[worker.plan].input).filename().string() + percent;
-    }
     winsize size{};
     const std::size_t width =
         ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 10 ? size.ws_col - 1 : 79;
-    if (line.size() > width)
-        line.resize(width);
+    // Names give way first, so the percentages stay in sight on a narrow terminal.
+    std::vector<std::string> names;
+    std::size_t fixed = Columns(line);
+    for (const Running& worker : running) {
+        names.push_back(std::filesystem::path(plans[worker.plan].input).filename().string());
+        fixed += 3 + 5; // " | " and " 100%"
+    }
+    std::size_t nameColumns = 0;
+    for (const std::string& name : names)
+        nameColumns += Columns(name);
+    const std::size_t each =
+        names.empty() || fixed + nameColumns <= width
+            ? std::string::npos
+            : std::max<std::size_t>(4, (width > fixed ? width - fixed : 0) / names.size());
+    for (std::size_t i = 0; i < running.size(); ++i) {
+        char percent[16];
+        std::snprintf(percent, sizeof percent, " %3d%%", int(running[i].fraction * 100 + 0.5));
+        line += " | " + Shorten(names[i], each) + percent;
+    }
+    line = Shorten(line, width);
     std::fprintf(stderr, "\r\033[K%s", line.c_str());
     std::fflush(stderr);
     progressShown = true;
@@ -129,6 +180,24 @@ void Batch::Refuse(const FilePlan& plan, const std::string& reason)
     ++failed;
     ClearProgress();
     std::fprintf(stderr, "polyvant-convert: %s: %s\n", plan.input.c_str(), reason.c_str());
+}
+
+// The same input with the same output given again (a shell pattern and a name, say):
+// converted once, and the repetition is neither converted nor failed.
+bool Batch::RepeatsAnEarlierFile(std::size_t index)
+{
+    const FilePlan& plan = plans[index];
+    const auto first = firstWithOutput.find(NormalPath(plan.output));
+    if (!plan.refusal.empty() || first == firstWithOutput.end() || first->second == index ||
+        NormalPath(plans[first->second].input) != NormalPath(plan.input))
+        return false;
+    ++repeated;
+    if (!settings.quiet) {
+        ClearProgress();
+        std::fprintf(stderr, "polyvant-convert: %s: given more than once; converted once\n",
+                     plan.input.c_str());
+    }
+    return true;
 }
 
 // Why the file cannot be converted before a worker is started, or "".
@@ -147,8 +216,23 @@ std::string Batch::PreCheck(std::size_t index)
         return "its output " + plan.output + " is the output of " + plans[first].input +
                " as well; not converted";
     struct stat out {};
-    if (settings.noClobber && ::lstat(plan.output.c_str(), &out) == 0)
-        return "the output " + plan.output + " exists (kept: --no-clobber)";
+    if (::lstat(plan.output.c_str(), &out) == 0) {
+        if (settings.noClobber)
+            return "the output " + plan.output + " exists (kept: --no-clobber)";
+        struct stat target {};
+        if (S_ISLNK(out.st_mode) && ::stat(plan.output.c_str(), &target) == 0) {
+            // Replace what the link points at, not the link.
+            std::error_code ec;
+            const auto resolved = std::filesystem::canonical(plan.output, ec);
+            if (!ec)
+                plans[index].output = resolved.string();
+            out = target;
+        }
+        if (out.st_dev == st.st_dev && out.st_ino == st.st_ino)
+            return "the output " + plan.output + " is the input itself; not converted";
+        if (!S_ISREG(out.st_mode) && !S_ISLNK(out.st_mode))
+            return "the output " + plan.output + " exists and is not a regular file; not replaced";
+    }
     return "";
 }
 
@@ -158,12 +242,18 @@ bool Batch::Start(std::size_t index)
     const std::filesystem::path output(plan.output);
     Running worker;
     worker.plan = index;
-    // Beside the output, so the final rename stays within one file system; hidden,
-    // and with the output's extension, which some writers look at.
-    worker.temporary = (output.parent_path() /
-                        ("." + output.stem().string() + ".pvtmp-" + std::to_string(getpid()) + "-" +
-                         std::to_string(index) + output.extension().string()))
-                           .string();
+    // A hidden directory beside the output, so the final rename stays within one file
+    // system and whatever a writer leaves in it goes with it; the file keeps the
+    // output's name, whose extension some writers look at.
+    const std::filesystem::path folder = output.has_parent_path() ? output.parent_path() : ".";
+    std::string pattern = (folder / ("." + output.filename().string() + ".pvtmp-XXXXXX")).string();
+    if (!mkdtemp(pattern.data())) {
+        Refuse(plan, "cannot write in the output's folder " + folder.string() + ": " +
+                         std::strerror(errno));
+        return false;
+    }
+    worker.temporaryDir = pattern;
+    worker.temporary = (std::filesystem::path(pattern) / output.filename()).string();
     WorkerJob job;
     job.pluginDir = settings.pluginDir;
     job.plugins = settings.plugins;
@@ -172,6 +262,7 @@ bool Batch::Start(std::size_t index)
     job.verifyClass = settings.verify ? plan.verifyClass : -1;
     std::error_code ec;
     job.input = std::filesystem::absolute(plan.input, ec).string();
+    worker.absoluteInput = job.input;
     job.temporary = worker.temporary;
     job.output = plan.output;
     job.noClobber = settings.noClobber;
@@ -191,18 +282,29 @@ bool Batch::Start(std::size_t index)
     // The worker is a fork of this process rather than a fresh program: the libraries
     // and plug-ins are loaded already, and the parent does not wait for an exec.
     std::fflush(nullptr); // or the child would print what is buffered here again
+    const pid_t parent = getpid();
     const pid_t pid = writeFd < 0 ? -1 : fork();
     const int error = pid < 0 ? errno : 0;
     if (pid == 0) {
-        // What an exec would have reset: the parent's handlers and ignored SIGPIPE.
-        for (int sig : {SIGINT, SIGTERM, SIGPIPE})
+        // What an exec would have reset: the parent's handlers and ignored SIGPIPE. An
+        // interrupt from the terminal is the parent's to handle: it ends the workers and
+        // reports the files as not converted rather than failed.
+        for (int sig : {SIGTERM, SIGPIPE})
             std::signal(sig, SIG_DFL);
+        for (int sig : {SIGINT, SIGHUP})
+            std::signal(sig, SIG_IGN);
+        // A parent that is killed takes its workers with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(1);
         // The parent's read ends first: one of them may sit on kReportFd.
         for (const Running& other : running)
             close(other.fd);
         close(fds[0]);
         dup2(writeFd, kReportFd);
         close(writeFd);
+        // What a plug-in prints does not mix with the parent's report on stdout.
+        dup2(STDERR_FILENO, STDOUT_FILENO);
         const int status = RunWorker(job);
         std::fflush(nullptr);
         _exit(status);
@@ -211,6 +313,7 @@ bool Batch::Start(std::size_t index)
         close(writeFd);
     if (error != 0) {
         close(fds[0]);
+        RemoveTemporary(worker.temporaryDir);
         Refuse(plan, std::string("cannot start a worker: ") + std::strerror(error));
         return false;
     }
@@ -295,12 +398,25 @@ void Batch::Finish(Running& worker, int status)
     else if (!worker.haveResult || !exitedCleanly)
         reason = "the conversion ended with exit status " +
                  std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + " without a result";
-    if (reason == "out of memory" || reason.rfind("ended early: out of memory", 0) == 0)
-        reason += settings.memoryLimitMiB ? " (limit " + std::to_string(settings.memoryLimitMiB) +
-                                                " MiB, --memory-limit)"
-                                          : "";
-    // A worker that was ended leaves its temporary file behind; the output is untouched.
-    ::unlink(worker.temporary.c_str());
+    if ((reason == "out of memory" || reason.rfind("ended early: out of memory", 0) == 0 ||
+         reason.find(std::strerror(ENOMEM)) != std::string::npos) &&
+        settings.memoryLimitMiB)
+        reason += " (limit " + std::to_string(settings.memoryLimitMiB) + " MiB, --memory-limit)";
+    // Plug-ins name the file as the worker gave it: the absolute input, the temporary
+    // output. The user knows them by the names on the command line.
+    const auto tidy = [&](std::string text) {
+        if (text.rfind(worker.absoluteInput + ": ", 0) == 0)
+            text.erase(0, worker.absoluteInput.size() + 2);
+        for (std::size_t at = 0; (at = text.find(worker.temporary, at)) != std::string::npos;
+             at += plan.output.size())
+            text.replace(at, worker.temporary.size(), plan.output);
+        return text;
+    };
+    reason = tidy(reason);
+    for (auto& message : worker.messages)
+        message.second = tidy(message.second);
+    // A worker that was ended leaves its temporary files behind; the output is untouched.
+    RemoveTemporary(worker.temporaryDir);
     ClearProgress();
     if (reason.empty()) {
         ++converted;
@@ -311,7 +427,8 @@ void Batch::Finish(Running& worker, int status)
             std::fflush(stdout);
             for (const auto& [severity, text] : worker.messages) {
                 if (severity != "info")
-                    std::fprintf(stderr, "  %s: %s\n", severity.c_str(), text.c_str());
+                    std::fprintf(stderr, "polyvant-convert: %s: %s: %s\n", plan.input.c_str(),
+                                 severity.c_str(), text.c_str());
             }
         }
     } else {
@@ -335,7 +452,7 @@ void Batch::StopAll()
             close(worker.fd);
         if (worker.exitFd >= 0)
             close(worker.exitFd);
-        ::unlink(worker.temporary.c_str());
+        RemoveTemporary(worker.temporaryDir);
     }
     running.clear();
 }
@@ -346,9 +463,10 @@ int Batch::Run()
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     struct sigaction oldInt {
-    }, oldTerm{};
+    }, oldTerm{}, oldHup{};
     sigaction(SIGINT, &action, &oldInt);
     sigaction(SIGTERM, &action, &oldTerm);
+    sigaction(SIGHUP, &action, &oldHup);
     struct sigaction ignore {
     }, oldPipe{};
     ignore.sa_handler = SIG_IGN;
@@ -358,6 +476,8 @@ int Batch::Run()
     while (!g_interrupted && (next < plans.size() || !running.empty())) {
         while (next < plans.size() && running.size() < std::max(1u, settings.jobs)) {
             const std::size_t index = next++;
+            if (RepeatsAnEarlierFile(index))
+                continue;
             const std::string refusal = PreCheck(index);
             if (!refusal.empty())
                 Refuse(plans[index], refusal);
@@ -414,8 +534,9 @@ int Batch::Run()
     int status = failed == 0 ? 0 : 1;
     if (g_interrupted) {
         StopAll();
-        std::fprintf(stderr, "polyvant-convert: interrupted; %zu files not converted\n",
-                     plans.size() - converted - failed);
+        const std::size_t left = plans.size() - converted - failed - repeated;
+        std::fprintf(stderr, "polyvant-convert: interrupted; %zu %s not converted\n", left,
+                     left == 1 ? "file" : "files");
         status = 130;
     }
     if (!settings.quiet || failed > 0)
@@ -423,6 +544,7 @@ int Batch::Run()
     std::fflush(stdout);
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
+    sigaction(SIGHUP, &oldHup, nullptr);
     sigaction(SIGPIPE, &oldPipe, nullptr);
     return status;
 }

@@ -40,13 +40,15 @@ const char kUsage[] =
     "  -j, --jobs N           convert N files at once (default: the number of cores)\n"
     "  --option NAME=VALUE    set an option of the import or export class (repeatable),\n"
     "                         e.g. --option format=ASCII for ASCII STL\n"
-    "  --verify               read each written file back and compare its face and\n"
-    "                         vertex counts and bounds with the source\n"
+    "  --verify               read each written file back and compare its faces,\n"
+    "                         distinct positions and bounds with the source\n"
     "  --no-clobber           keep an existing output; the file counts as failed\n"
+    "  --version              print the version and exit\n"
     "  --time-limit SEC       end a file's conversion after SEC seconds (default 300;\n"
     "                         0: none)\n"
-    "  --memory-limit MIB     address space limit of a file's conversion in MiB\n"
-    "                         (default 4096; 0: none; not applied in sanitizer builds)\n"
+    "  --memory-limit MIB     memory a file's conversion may allocate, in MiB; the\n"
+    "                         mapped input does not count (default 4096; 0: none; not\n"
+    "                         applied in sanitizer builds)\n"
     "  -q, --quiet            print only failures\n"
     "  --list                 print the import and export classes with their patterns\n"
     "  --plugin-dir DIR       load the plug-ins from DIR (default: plugin/ beside the\n"
@@ -61,7 +63,12 @@ const char kUsage[] =
     "and the batch goes on; at the end \"N converted, M failed\" is printed.\n"
     "On a terminal a progress line shows the files done and the current file's progress.\n"
     "\n"
-    "Exit status: 0 when every file converted, 1 when any failed, 2 on a usage error.\n";
+    "An OUT that is the input itself, or that exists and is not a regular file, is\n"
+    "refused; a symbolic link is followed and its target replaced. A file given more\n"
+    "than once is converted once.\n"
+    "\n"
+    "Exit status: 0 when every file converted, 1 when any failed, 2 on a usage error,\n"
+    "130 when interrupted.\n";
 
 int Usage(const std::string& problem)
 {
@@ -76,18 +83,6 @@ bool ParseCount(const std::string& text, unsigned long& out)
         return false;
     out = std::strtoul(text.c_str(), nullptr, 10);
     return true;
-}
-
-void PrintList(const PluginManager& manager)
-{
-    for (const std::uint32_t kind : {kImportSuperClassId, kExportSuperClassId}) {
-        std::printf("%s classes:\n", kind == kImportSuperClassId ? "Import" : "Export");
-        for (int i = 0; i < manager.ClassCount(); ++i) {
-            ClassDescriptor* descriptor = manager.GetClass(i);
-            if (descriptor && descriptor->SuperClassID() == kind)
-                std::printf("  %s\n", ClassNameOf(descriptor).c_str());
-        }
-    }
 }
 
 } // namespace
@@ -107,10 +102,14 @@ int main(int argc, char** argv)
             files.push_back(arg);
             continue;
         }
+        std::string name, value, problem;
         if (arg == "--") {
             switchesEnded = true;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            PrintVersion("polyvant-convert");
             return 0;
         } else if (arg == "--list") {
             list = true;
@@ -120,33 +119,33 @@ int main(int argc, char** argv)
             batch.noClobber = true;
         } else if (arg == "--quiet" || arg == "-q") {
             batch.quiet = true;
-        } else if (arg == "--from" || arg == "--to" || arg == "-o" || arg == "--output-dir" ||
-                   arg == "-j" || arg == "--jobs" || arg == "--option" || arg == "--plugin-dir" ||
-                   arg == "--time-limit" || arg == "--memory-limit") {
-            if (i + 1 >= argc)
-                return Usage(arg + " needs a value");
-            const std::string value = argv[++i];
+        } else if (TakeOptionValue(argc, argv, i, arg,
+                                   {"--from", "--to", "-o", "--output-dir", "-j", "--jobs",
+                                    "--option", "--plugin-dir", "--time-limit", "--memory-limit"},
+                                   name, value, problem)) {
+            if (!problem.empty())
+                return Usage(problem);
             unsigned long number = 0;
-            if (arg == "--from") {
+            if (name == "--from") {
                 fromClass = value;
-            } else if (arg == "--to") {
+            } else if (name == "--to") {
                 toClass = value;
-            } else if (arg == "-o" || arg == "--output-dir") {
+            } else if (name == "-o" || name == "--output-dir") {
                 outputDir = value;
-            } else if (arg == "--plugin-dir") {
+            } else if (name == "--plugin-dir") {
                 pluginDir = value;
-            } else if (arg == "--option") {
+            } else if (name == "--option") {
                 const std::size_t equals = value.find('=');
                 if (equals == std::string::npos || equals == 0)
                     return Usage("option \"" + value + "\" is not NAME=VALUE");
                 batch.options.push_back(value);
             } else if (!ParseCount(value, number)) {
-                return Usage(arg + " expects a whole number, not \"" + value + "\"");
-            } else if (arg == "-j" || arg == "--jobs") {
+                return Usage(name + " expects a whole number, not \"" + value + "\"");
+            } else if (name == "-j" || name == "--jobs") {
                 if (number == 0)
                     return Usage("-j expects at least 1");
                 batch.jobs = unsigned(number);
-            } else if (arg == "--time-limit") {
+            } else if (name == "--time-limit") {
                 batch.timeLimitSeconds = number;
             } else {
                 batch.memoryLimitMiB = number;
@@ -169,7 +168,7 @@ int main(int argc, char** argv)
         return 2;
     }
     if (list) {
-        PrintList(manager);
+        PrintClassList(manager);
         return 0;
     }
 
@@ -227,8 +226,11 @@ int main(int argc, char** argv)
         if (plan.importClass < 0)
             plan.refusal = "extension not recognized (no import class; use --from CLASS)";
         if (batch.verify) {
-            plan.verifyClass =
-                FindImportClass(manager, table.extensions, table.classes, plan.output);
+            // The format's own reader, whatever OUT is named; else OUT's extension decides.
+            plan.verifyClass = FindClassNamed(manager, kImportSuperClassId, exportName);
+            if (plan.verifyClass < 0)
+                plan.verifyClass =
+                    FindImportClass(manager, table.extensions, table.classes, plan.output);
             if (plan.verifyClass < 0 && plan.refusal.empty())
                 plan.refusal = "--verify: no import class reads " + plan.output;
         }

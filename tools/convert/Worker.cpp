@@ -75,85 +75,137 @@ public:
     }
 };
 
+// What --verify compares, at one precision of the positions.
 struct Totals {
-    std::uint64_t faces = 0;
-    std::uint64_t vertices = 0;
+    std::uint64_t faces = 0;     // faces whose three corners are distinct positions
     std::uint64_t positions = 0; // distinct positions the faces use
     bool hasBounds = false;
     double min[3] = {0, 0, 0};
     double max[3] = {0, 0, 0};
 };
 
-// Counts and bounds for the comparison of --verify. Formats differ in how many vertex
-// records they keep for one position (split at normals, one per corner, welded), so
-// what must survive a conversion is the set of positions the faces use and its bounds.
-Totals Measure(const std::vector<Obj3d*>& objects, bool detailed)
+// Formats that store positions in single precision or in Imagine's 16.16 fixed point
+// merge positions closer than their step, and a reader may drop a face whose corners
+// then coincide. --verify reports that as the difference it is, and says when rounding
+// to one of these precisions explains it.
+enum Precision { kExact, kSingle, kFixed16, kPrecisions };
+
+double Rounded(double v, int precision)
 {
-    Totals t;
-    std::vector<std::array<double, 3>> positions;
+    switch (precision) {
+    case kSingle:
+        return double(float(v));
+    case kFixed16:
+        return std::round(v * 65536.0) / 65536.0;
+    default:
+        return v + 0.0; // 0.0 and -0.0 are one position
+    }
+}
+
+struct Measured {
+    std::uint64_t faces = 0; // as the meshes hold them
+    std::uint64_t vertices = 0;
+    Totals at[kPrecisions];
+};
+
+// Counts for the report and, when detailed, for the comparison of --verify. Formats
+// differ in how many vertex records they keep for one position (split at normals, one
+// per corner, welded), so what must survive a conversion is the set of positions the
+// faces use, the faces that have three distinct corners, and the bounds.
+Measured Measure(const std::vector<Obj3d*>& objects, bool detailed)
+{
+    Measured m;
+    std::vector<const Mesh3d*> meshes;
     for (const Obj3d* object : objects) {
         if (object->type != kMeshType)
             continue;
         const auto* mesh = static_cast<const Mesh3d*>(object);
-        t.faces += mesh->faceCount;
-        t.vertices += mesh->vertexCount;
-        if (!detailed)
-            continue;
-        std::vector<bool> used(mesh->vertexCount, false);
-        for (std::size_t i = 0; i < std::size_t(mesh->faceCount) * kFaceWords; i += kFaceWords) {
-            for (unsigned k = 0; k < 3; ++k)
-                used[mesh->faceData[i + k]] = true;
-        }
-        for (std::uint32_t v = 0; v < mesh->vertexCount; ++v) {
-            if (!used[v])
-                continue;
-            const double* p = mesh->vertexData + 3 * std::size_t(v);
-            // 0.0 and -0.0 are one position.
-            positions.push_back({p[0] + 0.0, p[1] + 0.0, p[2] + 0.0});
-            for (int c = 0; c < 3; ++c) {
-                t.min[c] = t.hasBounds ? std::fmin(t.min[c], p[c]) : p[c];
-                t.max[c] = t.hasBounds ? std::fmax(t.max[c], p[c]) : p[c];
-            }
-            t.hasBounds = true;
-        }
+        m.faces += mesh->faceCount;
+        m.vertices += mesh->vertexCount;
+        meshes.push_back(mesh);
     }
-    std::sort(positions.begin(), positions.end());
-    t.positions =
-        std::uint64_t(std::unique(positions.begin(), positions.end()) - positions.begin());
-    return t;
+    const int precisions = detailed ? kPrecisions : 0;
+    for (int precision = 0; precision < precisions; ++precision) {
+        Totals& t = m.at[precision];
+        std::vector<std::array<double, 3>> positions;
+        for (const Mesh3d* mesh : meshes) {
+            const auto at = [&](std::uint32_t v) {
+                const double* p = mesh->vertexData + 3 * std::size_t(v);
+                return std::array<double, 3>{Rounded(p[0], precision), Rounded(p[1], precision),
+                                             Rounded(p[2], precision)};
+            };
+            std::vector<bool> used(mesh->vertexCount, false);
+            for (std::size_t i = 0; i < std::size_t(mesh->faceCount) * kFaceWords;
+                 i += kFaceWords) {
+                const std::uint32_t* f = mesh->faceData + i;
+                const auto a = at(f[0]), b = at(f[1]), c = at(f[2]);
+                if (a != b && b != c && a != c)
+                    ++t.faces;
+                for (unsigned k = 0; k < 3; ++k)
+                    used[f[k]] = true;
+            }
+            for (std::uint32_t v = 0; v < mesh->vertexCount; ++v) {
+                if (!used[v])
+                    continue;
+                const auto p = at(v);
+                positions.push_back(p);
+                for (int c = 0; c < 3; ++c) {
+                    t.min[c] = t.hasBounds ? std::fmin(t.min[c], p[c]) : p[c];
+                    t.max[c] = t.hasBounds ? std::fmax(t.max[c], p[c]) : p[c];
+                }
+                t.hasBounds = true;
+            }
+        }
+        std::sort(positions.begin(), positions.end());
+        t.positions =
+            std::uint64_t(std::unique(positions.begin(), positions.end()) - positions.begin());
+    }
+    return m;
 }
 
-// What differs between the source and what was read back, or "". Positions may be
-// rounded by the written format (single precision, fixed decimals), so bounds agree
-// within a small part of the model's size.
-std::string Compare(const Totals& source, const Totals& back)
+// What differs between the source and what was read back, or "". Bounds agree within a
+// small part of the model's size, or within the rounding of 16.16 fixed point.
+std::string Compare(const Measured& source, const Measured& read)
 {
+    const Totals& back = read.at[kExact];
+    const Totals& exact = source.at[kExact];
     std::string why;
-    if (source.faces != back.faces)
-        why += "faces " + std::to_string(source.faces) + " written, " + std::to_string(back.faces) +
-               " read back; ";
-    if (source.positions != back.positions)
-        why += "distinct positions " + std::to_string(source.positions) + " written, " +
+    if (exact.faces != back.faces)
+        why += "faces with three distinct corners " + std::to_string(exact.faces) + " written, " +
+               std::to_string(back.faces) + " read back; ";
+    if (exact.positions != back.positions)
+        why += "distinct positions " + std::to_string(exact.positions) + " written, " +
                std::to_string(back.positions) + " read back; ";
-    if (source.hasBounds != back.hasBounds) {
+    if (!why.empty()) {
+        static const char* const kNames[] = {"", "single precision", "16.16 fixed point"};
+        for (int precision = kSingle; precision < kPrecisions; ++precision) {
+            if (source.at[precision].faces == back.faces &&
+                source.at[precision].positions == back.positions) {
+                why += std::string("as rounding the positions to ") + kNames[precision] +
+                       " makes them; ";
+                break;
+            }
+        }
+    }
+    if (exact.hasBounds != back.hasBounds) {
         why += "bounds differ; ";
-    } else if (source.hasBounds) {
+    } else if (exact.hasBounds) {
         double size = 0;
         for (int c = 0; c < 3; ++c)
-            size = std::fmax(size, std::fabs(source.max[c] - source.min[c]));
+            size = std::fmax(size, std::fabs(exact.max[c] - exact.min[c]));
         for (int c = 0; c < 3; ++c)
-            size = std::fmax(size, std::fmax(std::fabs(source.min[c]), std::fabs(source.max[c])));
-        const double tolerance = 1e-5 * size + 1e-12;
+            size = std::fmax(size, std::fmax(std::fabs(exact.min[c]), std::fabs(exact.max[c])));
+        const double tolerance = std::fmax(1e-5 * size, 1.0 / 131072.0);
         for (int c = 0; c < 3; ++c) {
-            if (std::fabs(source.min[c] - back.min[c]) > tolerance ||
-                std::fabs(source.max[c] - back.max[c]) > tolerance) {
+            if (std::fabs(exact.min[c] - back.min[c]) > tolerance ||
+                std::fabs(exact.max[c] - back.max[c]) > tolerance) {
                 char text[400];
                 std::snprintf(text, sizeof text,
                               "bounds (%g %g %g)-(%g %g %g) written, (%g %g %g)-(%g %g %g) read "
                               "back; ",
-                              source.min[0], source.min[1], source.min[2], source.max[0],
-                              source.max[1], source.max[2], back.min[0], back.min[1], back.min[2],
-                              back.max[0], back.max[1], back.max[2]);
+                              exact.min[0], exact.min[1], exact.min[2], exact.max[0], exact.max[1],
+                              exact.max[2], back.min[0], back.min[1], back.min[2], back.max[0],
+                              back.max[1], back.max[2]);
                 why += text;
                 break;
             }
@@ -229,16 +281,40 @@ int Work(const WorkerJob& job)
         SendResult(false, "the import class \"" + ClassNameOf(importClass) + "\" did not start");
         return 1;
     }
-    if (host.HasOptions())
+    auto* exporter = static_cast<Exporter*>(exportClass->Create());
+    if (!exporter) {
+        SendResult(false, "the export class \"" + ClassNameOf(exportClass) + "\" did not start");
+        importer->Release();
+        return 1;
+    }
+    // Both classes take their options before anything is read: a value that does not
+    // fit, or a name neither class offers, fails the file rather than converting it
+    // with defaults the user did not ask for.
+    if (host.HasOptions()) {
+        const std::size_t mark = host.Messages().size();
         importer->Options();
+        exporter->Options();
+        std::string problem = LastError(host, mark, "");
+        for (const std::string& name : host.UnusedOptions())
+            problem += (problem.empty() ? "" : "; ") + std::string("neither \"") +
+                       ClassNameOf(importClass) + "\" nor \"" + ClassNameOf(exportClass) +
+                       "\" has an option " + name;
+        if (!problem.empty()) {
+            SendResult(false, problem);
+            exporter->Release();
+            importer->Release();
+            return 1;
+        }
+    }
     ObjectList* imported = importer->ImportFile(job.input.c_str());
     const CheckedImport checked = CheckImportedList(imported);
     for (const ImportProblem& problem : checked.problems)
         host.Report(PV_WARNING,
                     ("object " + problem.object + " skipped: " + problem.reason).c_str());
-    const Totals source = Measure(checked.objects, verifyClass != nullptr);
+    const Measured source = Measure(checked.objects, verifyClass != nullptr);
     if (source.faces == 0) {
         SendResult(false, LastError(host, 0, imported ? "no faces to convert" : "not imported"));
+        exporter->Release();
         importer->Release();
         return 1;
     }
@@ -246,14 +322,6 @@ int Work(const WorkerJob& job)
     ObjectList scene;
     for (Obj3d* object : checked.objects)
         scene.Append(object);
-    auto* exporter = static_cast<Exporter*>(exportClass->Create());
-    if (!exporter) {
-        SendResult(false, "the export class \"" + ClassNameOf(exportClass) + "\" did not start");
-        importer->Release();
-        return 1;
-    }
-    if (host.HasOptions())
-        exporter->Options();
     phase = 1;
     host.QueueSavePath(job.temporary);
     const std::size_t before = host.Messages().size();
@@ -279,7 +347,7 @@ int Work(const WorkerJob& job)
         const std::size_t mark = host.Messages().size();
         ObjectList* back = checker->ImportFile(job.temporary.c_str());
         const CheckedImport reread = CheckImportedList(back);
-        const Totals result = Measure(reread.objects, true);
+        const Measured result = Measure(reread.objects, true);
         checker->Release();
         if (!back) {
             SendResult(false,
@@ -307,8 +375,6 @@ int Work(const WorkerJob& job)
         SendResult(false, std::string("cannot rename to the output: ") + std::strerror(errno));
         return 1;
     }
-    for (const std::string& name : host.UnusedOptions())
-        host.Report(PV_WARNING, ("no plug-in offered option " + name).c_str());
     SendResult(true, std::to_string(source.faces), std::to_string(source.vertices));
     return 0;
 }
@@ -332,7 +398,9 @@ int RunWorker(const WorkerJob& job)
     if (job.memoryLimitMiB > 0) {
         const rlim_t bytes = rlim_t(job.memoryLimitMiB) << 20;
         const rlimit limit{bytes, bytes};
-        setrlimit(RLIMIT_AS, &limit);
+        // The data limit counts what a plug-in allocates but not the read-only mapping of
+        // the input, so a big file is not refused for its size alone.
+        setrlimit(RLIMIT_DATA, &limit);
     }
 #endif
     int status = 1;

@@ -34,9 +34,12 @@ const char kUsage[] =
     "Options:\n"
     "  --json                 print one JSON document for scripts\n"
     "  --from CLASS           import with CLASS (name, extension or unique name prefix)\n"
-    "  --option NAME=VALUE    set an option of the import class (repeatable)\n"
+    "  --option NAME=VALUE    set an option of the import class (repeatable); a value\n"
+    "                         that does not fit fails the file\n"
+    "  --list                 print the import and export classes and exit\n"
     "  --plugin-dir DIR       load the plug-ins from DIR (default: plugin/ beside\n"
     "                         the program, or ../lib/polyvant/plugin/)\n"
+    "  --version              print the version and exit\n"
     "  -h, --help             show this help and exit\n"
     "\n"
     "Counts: a duplicate face has the same three corners as an earlier one; a\n"
@@ -44,7 +47,10 @@ const char kUsage[] =
     "boundary edge belongs to one face, a non-manifold edge to three or more.\n"
     "Positions closer than 1e-6 count as one.\n"
     "\n"
-    "Exit status: 0 when every file was imported, 1 when any was not, 2 on a usage error.\n";
+    "What plug-ins print goes to standard error; standard output holds the report.\n"
+    "\n"
+    "Exit status: 0 when every file was imported, 1 when any was not or an --option\n"
+    "was offered by no import class used, 2 on a usage error.\n";
 
 struct FileResult {
     std::string file;
@@ -84,8 +90,18 @@ FileResult InspectFile(const PluginManager& manager, HeadlessHost& host,
         result.messages = host.Messages();
         return result;
     }
-    if (host.HasOptions())
+    if (host.HasOptions()) {
+        // A value that does not fit its option fails the file, as in polyvant-convert.
+        const std::size_t mark = host.Messages().size();
         importer->Options();
+        for (std::size_t i = mark; i < host.Messages().size(); ++i) {
+            if (host.Messages()[i].severity == PV_ERROR) {
+                importer->Release();
+                result.messages = host.Messages();
+                return result;
+            }
+        }
+    }
     std::error_code ec;
     const std::string path = std::filesystem::absolute(file, ec).string();
     const double start = MonotonicSeconds();
@@ -201,6 +217,32 @@ void PrintJson(const std::vector<FileResult>& results)
     std::fputs(out.c_str(), stdout);
 }
 
+// While plug-ins run, what they print goes to standard error: standard output carries
+// the report, which scripts parse (--json above all).
+class PluginOutputToStderr {
+public:
+    PluginOutputToStderr()
+    {
+        std::fflush(stdout);
+        saved = dup(STDOUT_FILENO);
+        if (saved >= 0)
+            dup2(STDERR_FILENO, STDOUT_FILENO);
+    }
+    ~PluginOutputToStderr()
+    {
+        std::fflush(stdout);
+        if (saved >= 0) {
+            dup2(saved, STDOUT_FILENO);
+            close(saved);
+        }
+    }
+    PluginOutputToStderr(const PluginOutputToStderr&) = delete;
+    PluginOutputToStderr& operator=(const PluginOutputToStderr&) = delete;
+
+private:
+    int saved = -1;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -208,6 +250,7 @@ int main(int argc, char** argv)
     std::string pluginDir;
     std::string fromClass;
     bool json = false;
+    bool list = false;
     std::vector<std::string> files;
     HeadlessHost host;
     bool switchesEnded = false;
@@ -217,23 +260,29 @@ int main(int argc, char** argv)
             files.push_back(arg);
             continue;
         }
+        std::string name, value, problem;
         if (arg == "--") {
             switchesEnded = true;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (arg == "--version") {
+            PrintVersion("polyvant-info");
+            return 0;
         } else if (arg == "--json") {
             json = true;
-        } else if (arg == "--plugin-dir" || arg == "--from" || arg == "--option") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "polyvant-info: %s needs a value\n", arg.c_str());
+        } else if (arg == "--list") {
+            list = true;
+        } else if (TakeOptionValue(argc, argv, i, arg, {"--plugin-dir", "--from", "--option"}, name,
+                                   value, problem)) {
+            std::string error;
+            if (!problem.empty()) {
+                std::fprintf(stderr, "polyvant-info: %s (see --help)\n", problem.c_str());
                 return 2;
             }
-            const std::string value = argv[++i];
-            std::string error;
-            if (arg == "--plugin-dir")
+            if (name == "--plugin-dir")
                 pluginDir = value;
-            else if (arg == "--from")
+            else if (name == "--from")
                 fromClass = value;
             else if (!host.SetOption(value, &error)) {
                 std::fprintf(stderr, "polyvant-info: %s\n", error.c_str());
@@ -244,7 +293,7 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    if (files.empty()) {
+    if (files.empty() && !list) {
         std::fprintf(stderr, "polyvant-info: no file given (see --help)\n");
         return 2;
     }
@@ -252,14 +301,22 @@ int main(int argc, char** argv)
         pluginDir = DefaultPluginDirectory();
 
     std::vector<FileResult> results;
+    bool optionsUnused = false;
     {
         PluginManager manager;
         manager.SetHostServices(host.Services());
-        manager.ScanDirectory(pluginDir.c_str(), kPluginInterfaceVersion);
+        {
+            PluginOutputToStderr quiet;
+            manager.ScanDirectory(pluginDir.c_str(), kPluginInterfaceVersion);
+        }
         if (manager.ClassCount() == 0) {
             std::fprintf(stderr, "polyvant-info: no plug-ins found in %s (see --plugin-dir)\n",
                          pluginDir.c_str());
             return 2;
+        }
+        if (list) {
+            PrintClassList(manager);
+            return 0;
         }
         int forced = -1;
         if (!fromClass.empty()) {
@@ -274,16 +331,24 @@ int main(int argc, char** argv)
         if (!table.notice.empty())
             std::fprintf(stderr, "polyvant-info: %s\n", table.notice.c_str());
         for (const std::string& file : files) {
-            results.push_back(InspectFile(manager, host, table, forced, file));
+            {
+                PluginOutputToStderr quiet;
+                results.push_back(InspectFile(manager, host, table, forced, file));
+            }
             if (!json)
                 PrintText(results.back());
             std::fflush(stdout);
         }
-        for (const std::string& name : host.UnusedOptions())
-            std::fprintf(stderr, "polyvant-info: no plug-in offered option %s\n", name.c_str());
+        for (const std::string& name : host.UnusedOptions()) {
+            std::fprintf(stderr, "polyvant-info: no import class used has an option %s\n",
+                         name.c_str());
+            optionsUnused = true;
+        }
     }
     if (json)
         PrintJson(results);
+    if (optionsUnused)
+        return 1;
     for (const FileResult& r : results) {
         if (!r.ok)
             return 1;

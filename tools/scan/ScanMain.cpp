@@ -166,8 +166,17 @@ int main(int argc, char** argv)
     std::string pluginDir;
     std::vector<std::string> files;
     HeadlessHost host; // messages are printed with the file they belong to
+    bool switchesEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (switchesEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            switchesEnded = true;
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -184,11 +193,9 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "polyvant-scan: %s\n", error.c_str());
                 return 2;
             }
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
+        } else {
             std::fprintf(stderr, "polyvant-scan: unknown switch %s\n%s", arg.c_str(), kUsage);
             return 2;
-        } else if (arg != "--") {
-            files.push_back(arg);
         }
     }
     if (pluginDir.empty())
@@ -201,6 +208,11 @@ int main(int argc, char** argv)
         std::printf("plug-in directory %s\n", pluginDir.c_str());
         manager.ScanDirectory(pluginDir.c_str(), kPluginInterfaceVersion);
         PrintPlugins(manager);
+        if (manager.ClassCount() == 0) {
+            std::fprintf(stderr, "polyvant-scan: no plug-in classes found in %s\n",
+                         pluginDir.c_str());
+            return 2;
+        }
         for (const std::string& file : files) {
             std::fflush(stdout);
             if (!ScanFile(manager, host, file))
