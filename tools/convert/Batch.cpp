@@ -37,7 +37,6 @@ struct Running {
     int fd = -1;     // the report pipe, until it closes
     int exitFd = -1; // readable once the worker has ended (a pidfd), when the system has it
     std::string absoluteInput; // as the worker names it
-    std::string temporaryDir;  // holds temporary; removed with what is in it
     std::string temporary;
     std::string buffer;
     double started = 0;
@@ -75,11 +74,20 @@ std::string Shorten(const std::string& text, std::size_t columns)
     return out + "~";
 }
 
-void RemoveTemporary(const std::string& directory)
+// A worker that was ended leaves its temporary file, and the writer inside the plug-in
+// may leave its own beside it: "." + the temporary's name (up to 200 bytes) + ".XXXXXX".
+void RemoveTemporary(const std::string& temporary)
 {
+    ::unlink(temporary.c_str());
+    const std::filesystem::path path(temporary);
+    const std::string inner = "." + path.filename().string().substr(0, 200) + ".";
+    const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
     std::error_code ec;
-    if (!directory.empty())
-        std::filesystem::remove_all(directory, ec);
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == inner.size() + 6 && name.compare(0, inner.size(), inner) == 0)
+            std::filesystem::remove(entry.path(), ec);
+    }
 }
 
 std::string NormalPath(const std::string& path)
@@ -242,18 +250,12 @@ bool Batch::Start(std::size_t index)
     const std::filesystem::path output(plan.output);
     Running worker;
     worker.plan = index;
-    // A hidden directory beside the output, so the final rename stays within one file
-    // system and whatever a writer leaves in it goes with it; the file keeps the
-    // output's name, whose extension some writers look at.
-    const std::filesystem::path folder = output.has_parent_path() ? output.parent_path() : ".";
-    std::string pattern = (folder / ("." + output.filename().string() + ".pvtmp-XXXXXX")).string();
-    if (!mkdtemp(pattern.data())) {
-        Refuse(plan, "cannot write in the output's folder " + folder.string() + ": " +
-                         std::strerror(errno));
-        return false;
-    }
-    worker.temporaryDir = pattern;
-    worker.temporary = (std::filesystem::path(pattern) / output.filename()).string();
+    // Beside the output, so the final rename stays within one file system; hidden,
+    // and with the output's extension, which some writers look at.
+    worker.temporary = (output.parent_path() /
+                        ("." + output.stem().string() + ".pvtmp-" + std::to_string(getpid()) + "-" +
+                         std::to_string(index) + output.extension().string()))
+                           .string();
     WorkerJob job;
     job.pluginDir = settings.pluginDir;
     job.plugins = settings.plugins;
@@ -313,7 +315,7 @@ bool Batch::Start(std::size_t index)
         close(writeFd);
     if (error != 0) {
         close(fds[0]);
-        RemoveTemporary(worker.temporaryDir);
+        RemoveTemporary(worker.temporary);
         Refuse(plan, std::string("cannot start a worker: ") + std::strerror(error));
         return false;
     }
@@ -415,8 +417,9 @@ void Batch::Finish(Running& worker, int status)
     reason = tidy(reason);
     for (auto& message : worker.messages)
         message.second = tidy(message.second);
-    // A worker that was ended leaves its temporary files behind; the output is untouched.
-    RemoveTemporary(worker.temporaryDir);
+    // A worker that failed or was ended may leave temporary files; the output is untouched.
+    if (!reason.empty())
+        RemoveTemporary(worker.temporary);
     ClearProgress();
     if (reason.empty()) {
         ++converted;
@@ -452,7 +455,7 @@ void Batch::StopAll()
             close(worker.fd);
         if (worker.exitFd >= 0)
             close(worker.exitFd);
-        RemoveTemporary(worker.temporaryDir);
+        RemoveTemporary(worker.temporary);
     }
     running.clear();
 }

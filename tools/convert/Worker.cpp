@@ -361,6 +361,10 @@ int Work(const WorkerJob& job)
         }
     }
 
+    // A replaced output keeps its permissions.
+    struct stat existing {};
+    if (::stat(job.output.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+        ::chmod(job.temporary.c_str(), existing.st_mode & 07777);
     if (job.noClobber) {
         // Atomically refuses an output that appeared meanwhile.
         if (::renameat2(AT_FDCWD, job.temporary.c_str(), AT_FDCWD, job.output.c_str(),
