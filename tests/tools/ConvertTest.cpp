@@ -257,9 +257,12 @@ TEST_F(ConvertTest, ExistingOutputIsReplacedOnlyOnSuccessAndKeptWithNoClobber)
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(ReadFile(dir / "kept.stl"), "old");
 
+    fs::permissions(dir / "kept.stl", fs::perms::owner_read | fs::perms::owner_write);
     outcome = Convert({Sample("obj/WusonOBJ.obj"), "kept.stl"});
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(fs::file_size(dir / "kept.stl"), 84u + 50u * 3732u);
+    EXPECT_EQ(fs::status(dir / "kept.stl").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(ConvertTest, BatchRefusesTwoInputsThatWouldWriteTheSameOutput)
