@@ -407,18 +407,34 @@ void ReadOff(const char* data, std::size_t size, const std::string& path,
     if (!s.Count(vertexCount)) {
         const char* b = s.p;
         const std::string_view header = s.Word();
-        if (header.find("OFF") != std::string_view::npos && !IsHeaderWord(header))
-            s.Fail("\"" + Printable(b, s.p) +
-                   "\" files (four or more dimensions) are not supported; only 3D OFF is");
-        if (!IsHeaderWord(header))
-            s.Fail("not an OFF file: it starts with \"" + Printable(b, s.p) + "\"");
-        if (!s.AtLineEnd()) {
-            const char* w = s.p;
-            if (s.Word() == "BINARY")
-                s.Fail("binary OFF files are not supported; only text OFF is");
-            s.p = w;
+        // Some writers glue the vertex count to the keyword: "OFF8 6 12".
+        const std::size_t digits = header.find_first_of("0123456789");
+        const bool glued = digits != std::string_view::npos && digits > 0 &&
+                           header.size() - digits <= 15 && IsHeaderWord(header.substr(0, digits)) &&
+                           header.find_first_not_of("0123456789", digits) == std::string_view::npos;
+        if (glued) {
+            for (char c : header.substr(digits))
+                vertexCount = vertexCount * 10 + std::uint64_t(c - '0');
+        } else {
+            // "4OFF", "nOFF": a dimension before the keyword.
+            const bool dimensioned =
+                header.size() > 3 && header.substr(header.size() - 3) == "OFF" &&
+                (header.front() == 'n' || (header.front() >= '0' && header.front() <= '9'));
+            if (dimensioned)
+                s.Fail("\"" + Printable(b, s.p) +
+                       "\" files (four or more dimensions) are not supported; only 3D OFF is");
+            if (header.find("OFF") != std::string_view::npos && !IsHeaderWord(header))
+                s.Fail("unknown OFF header keyword \"" + Printable(b, s.p) + "\"");
+            if (!IsHeaderWord(header))
+                s.Fail("not an OFF file: it starts with \"" + Printable(b, s.p) + "\"");
+            if (!s.AtLineEnd()) {
+                const char* w = s.p;
+                if (s.Word() == "BINARY")
+                    s.Fail("binary OFF files are not supported; only text OFF is");
+                s.p = w;
+            }
+            vertexCount = s.RequireCount("the vertex count");
         }
-        vertexCount = s.RequireCount("the vertex count");
     }
     const std::uint64_t faceCount = s.RequireCount("the face count");
     if (!s.AtLineEnd())

@@ -127,7 +127,8 @@ public:
             ReadBinary();
         if (degenerate)
             HostLink::Warning((std::string(path) + ": " + std::to_string(degenerate) +
-                               " faces with fewer than 3 corners skipped")
+                               (degenerate == 1 ? " face" : " faces") +
+                               " with fewer than 3 corners skipped")
                                   .c_str());
         if (ownVertices) {
             meshes.push_back(OwnMesh());
@@ -679,9 +680,9 @@ private:
     {
         std::int64_t value = 0;
         const char* after = ParseInteger(p, end, value);
-        if (!after)
+        if (!after || (after != end && !IsSpace(*after)))
             FailLine("expected an integer, found '" + TokenText() + "'");
-        EndOfNumber(after);
+        p = after;
         return value;
     }
 

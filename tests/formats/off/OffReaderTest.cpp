@@ -86,7 +86,8 @@ TEST_F(OffReaderTest, AcceptsHeaderVariantsCountsOnTheHeaderLineAndNoHeader)
              "OFF 3 1 0\n" + body, "3 1 0\n" + body, "# c\nCOFF\n3 1\n" + body,
              "NOFF\n3 1 0\n0 0 0 0 0 1\n1 0 0 0 0 1\n0 1 0 0 0 1\n3 0 1 2 1 0 0\n",
              "STCOFF\r\n3 1 0\r\n0 0 0 1 1 1 1 0 0\r\n1 0 0 1 1 1 1 0 0\r\n0 1 0 1 1 1 1 0 0\r\n"
-             "3\t0 1 2\r\n"}) {
+             "3\t0 1 2\r\n",
+             " \tOFF3 1 0 # count glued to the keyword\n" + body}) {
         SCOPED_TRACE(text);
         Meshes other = ReadOk(text);
         ASSERT_EQ(other.size(), 1u);
@@ -99,7 +100,9 @@ TEST_F(OffReaderTest, RefusesWhatItCannotReadNamingTheLine)
     const std::pair<std::string, std::string> cases[] = {
         {"", "m.off: line 1: "},
         {"PLY\n", "m.off: line 1: not an OFF file"},
-        {"4OFF\n1 0 0\n", "m.off: line 1: \"4OFF\""},
+        {"4OFF\n1 0 0\n", "m.off: line 1: \"4OFF\" files (four or more dimensions)"},
+        {"nOFF\n4\n1 0 0\n", "m.off: line 1: \"nOFF\" files (four or more dimensions)"},
+        {"OFFX\n3 1 0\n", "m.off: line 1: unknown OFF header keyword \"OFFX\""},
         {"OFF BINARY\n", "m.off: line 1: binary"},
         {"OFF\n1000000000000 1 0\n0 0 0\n", "m.off: line 2: the header declares 1000000000000"},
         {"OFF\n3 4294967295 0\n0 0 0\n1 0 0\n0 1 0\n",

@@ -254,7 +254,7 @@ TEST_F(PlyReaderTest, PolygonsAreTriangulatedAndShortFacesSkippedWithAWarning)
     ASSERT_EQ(meshes.size(), 1u);
     EXPECT_EQ(meshes[0]->faceCount, 2u + 3u);
     ASSERT_EQ(host.Texts(PV_WARNING).size(), 1u);
-    EXPECT_EQ(host.Texts(PV_WARNING)[0], "m.ply: 1 faces with fewer than 3 corners skipped");
+    EXPECT_EQ(host.Texts(PV_WARNING)[0], "m.ply: 1 face with fewer than 3 corners skipped");
 
     // A face of 100 000 corners is split in bounded time.
     std::string huge = kAsciiSquare;
