@@ -438,9 +438,10 @@ private:
 
     bool FinishRecord()
     {
-        if (poly.open && rec.kind != Kind::Vertex && rec.kind != Kind::Other) {
+        // Only VERTEX entities belong between POLYLINE and SEQEND: anything else ends it.
+        if (poly.open && rec.kind != Kind::Vertex) {
             if (rec.kind != Kind::SeqEnd)
-                Warn(rec.line, "POLYLINE ended without SEQEND");
+                Warn(poly.line, "POLYLINE ended without SEQEND");
             FinishPolyline();
         }
         switch (rec.kind) {

@@ -408,6 +408,22 @@ TEST(DxfPolygonMesh, ASmoothedSurfaceDrawsItsFittedGridNotTheFrame)
     EXPECT_LT(r.meshes[0]->max[2], 1); // no control point at z = 9
 }
 
+TEST(DxfPolygonMesh, AnotherEntityEndsAPolylineWithoutSeqendAndTheWarningNamesIt)
+{
+    std::string mesh = PolygonMesh(3, 4, 0, Grid(3, 4));
+    mesh.resize(mesh.size() - Pairs({{0, "SEQEND"}}).size());
+    const std::string line =
+        Pairs({{0, "LINE"}, {8, "L"}, {10, "0"}, {20, "0"}, {30, "0"}, {11, "1"}, {21, "1"}});
+    const std::string face = Face("F", {0, 0, 5, 1, 0, 5, 0, 1, 5});
+    const DxfRead r = ReadDxfText(Drawing(mesh + line + face));
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.Triangles(), 2u * 6u + 1u);
+    ASSERT_EQ(r.warnings.size(), 1u);
+    // Line 5: the POLYLINE, right after the section's two pairs.
+    EXPECT_NE(r.warnings[0].find("line 5: POLYLINE ended without SEQEND"), std::string::npos)
+        << r.warnings[0];
+}
+
 TEST(DxfPolygonMesh, AGridWithTheWrongNumberOfVerticesIsSkipped)
 {
     const DxfRead r = ReadDxfText(Drawing(PolygonMesh(3, 4, 0, Grid(3, 3))));
