@@ -73,20 +73,15 @@ int FindClassByPattern(const PluginManager& manager, std::uint32_t superClassId,
     return -1;
 }
 
-namespace {
-
-int FindImportClassNamed(const PluginManager& manager, std::string_view name)
+int FindClassNamed(const PluginManager& manager, std::uint32_t superClassId, std::string_view name)
 {
     for (int i = 0; i < manager.ClassCount(); ++i) {
         ClassDescriptor* descriptor = manager.GetClass(i);
-        if (descriptor && descriptor->SuperClassID() == kImportSuperClassId &&
-            NameOf(descriptor) == name)
+        if (descriptor && descriptor->SuperClassID() == superClassId && NameOf(descriptor) == name)
             return i;
     }
     return -1;
 }
-
-} // namespace
 
 int FindImportClass(const PluginManager& manager, const std::vector<std::string>& extensions,
                     const std::vector<std::string>& extensionClasses, std::string_view path)
@@ -99,7 +94,8 @@ int FindImportClass(const PluginManager& manager, const std::vector<std::string>
     for (std::size_t e = 0; e < entries; ++e) {
         if (!SameIgnoringCase(extensions[e], dotted))
             continue;
-        if (const int found = FindImportClassNamed(manager, extensionClasses[e]); found >= 0)
+        if (const int found = FindClassNamed(manager, kImportSuperClassId, extensionClasses[e]);
+            found >= 0)
             return found;
         break; // the entry's class is not loaded: fall back as for a missing entry
     }
@@ -107,7 +103,8 @@ int FindImportClass(const PluginManager& manager, const std::vector<std::string>
     // list one extension (both Imagine and WaveFront list *.obj); then the patterns.
     for (const ExtensionEntry& e : kDefaultExtensions) {
         if (SameIgnoringCase(e.extension, dotted)) {
-            if (const int found = FindImportClassNamed(manager, e.className); found >= 0)
+            if (const int found = FindClassNamed(manager, kImportSuperClassId, e.className);
+                found >= 0)
                 return found;
         }
     }

@@ -25,9 +25,13 @@ void SetDefaultExtensionTable(std::vector<std::string>& extensions,
 // whose extension (with its leading ".") equals the file's, ignoring ASCII case, names
 // the class, compared exactly. When there is no entry, or its class is not loaded, the
 // first import class whose ClassName lists "*.<ext>" opens it. The two tables run in
-// parallel. Returns the class's position in the manager's class list, or -1.
+// parallel. Without a usable entry the built-in table is asked the same way before the
+// patterns. Returns the class's position in the manager's class list, or -1.
 int FindImportClass(const PluginManager& manager, const std::vector<std::string>& extensions,
                     const std::vector<std::string>& extensionClasses, std::string_view path);
+
+// The class of the given kind whose ClassName is exactly name, or -1.
+int FindClassNamed(const PluginManager& manager, std::uint32_t superClassId, std::string_view name);
 
 // The first class of the given kind whose ClassName lists "*.<ext>" for the file's
 // extension, or -1.

@@ -120,17 +120,6 @@ std::string ClassNameOf(ClassDescriptor* descriptor)
     return descriptor ? PluginText(descriptor->ClassName()).value_or(std::string()) : std::string();
 }
 
-int FindClassNamed(const PluginManager& manager, std::uint32_t superClassId, std::string_view name)
-{
-    for (int i = 0; i < manager.ClassCount(); ++i) {
-        ClassDescriptor* descriptor = manager.GetClass(i);
-        if (descriptor && descriptor->SuperClassID() == superClassId &&
-            ClassNameOf(descriptor) == name)
-            return i;
-    }
-    return -1;
-}
-
 int FindClassByText(const PluginManager& manager, std::uint32_t superClassId, std::string_view text,
                     std::string* why)
 {

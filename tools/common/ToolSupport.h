@@ -31,9 +31,6 @@ ExtensionTable ReadExtensionTable();
 // The class's name, or "" when the plug-in returned none or junk.
 std::string ClassNameOf(ClassDescriptor* descriptor);
 
-// The class of the given kind with exactly this name, or -1.
-int FindClassNamed(const PluginManager& manager, std::uint32_t superClassId, std::string_view name);
-
 // The class of the given kind that a user means by text: its exact name, its name
 // ignoring case, an extension its name lists ("stl", ".stl" or "*.stl"), or the one
 // name that starts with text ignoring case. -1 with the reason in *why otherwise.
