@@ -72,6 +72,7 @@ QAction* CMainFrame::addCommand(int id, const char* text, const char* objectName
         // Before the line break the status-bar prompt, after it the short tip.
         const QStringList parts = QString::fromLatin1(prompt).split(QLatin1Char('\n'));
         action->setStatusTip(parts.front());
+        action->setWhatsThis(parts.front()); // what context help shows for the item
         if (parts.size() > 1)
             action->setToolTip(parts[1]);
     }
@@ -131,6 +132,7 @@ QAction* CMainFrame::menuEntry(int id)
     auto* entry = new QAction(action->text(), this);
     entry->setObjectName(action->objectName() + QStringLiteral("MenuEntry"));
     entry->setStatusTip(action->statusTip());
+    entry->setWhatsThis(action->whatsThis());
     entry->setToolTip(action->toolTip());
     connect(entry, &QAction::triggered, action, &QAction::trigger);
     return entry;

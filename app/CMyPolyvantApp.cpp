@@ -409,6 +409,8 @@ bool CMyPolyvantApp::OpenModelFile(const std::string& path)
     ClearLights();
     for (Obj3d* obj : checked.objects)
         sceneObjects->Append(obj);
+    if (m_hostServices)
+        m_hostServices->RememberFolderOf(fileName);
     const std::string reported = PluginText(importer->GetFileName()).value_or(std::string()).empty()
                                      ? path
                                      : *PluginText(importer->GetFileName());

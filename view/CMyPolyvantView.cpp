@@ -60,6 +60,22 @@ const char* const kCaptionError = "Error";
 constexpr int kCompileFirst = 1;
 constexpr int kCompileLast = 19;
 
+// What Shift+F1 and a click on a pane tell: how to move around in it.
+QString PaneHelp(int index)
+{
+    const QString name = QString::fromLatin1(polyvant::ViewTitle(index));
+    const QString moves =
+        index == kUser
+            ? QStringLiteral("Drag with the left button to move the scene across the floor, "
+                             "Shift+drag to move it up and down, Ctrl+drag to turn it "
+                             "(Ctrl+Shift+drag turns faster).")
+            : QStringLiteral("Drag with the left button to move the scene.");
+    return QStringLiteral("<b>%1</b><p>%2 Alt+drag up or down, or the mouse wheel, zooms.</p>"
+                          "<p>Keys over the pane: 1 to 6 choose the render mode, N shows the "
+                          "normals, R resets the view, Space maximises the pane.</p>")
+        .arg(name, moves);
+}
+
 } // namespace
 
 CMyPolyvantView::CMyPolyvantView(QWidget* parent)
@@ -173,6 +189,7 @@ void CMyPolyvantView::CreatePanes()
         auto* pane = new GLViewWnd(index, &m_scene);
         pane->HoldScene(true); // until its redraw step of the build
         pane->setObjectName(QStringLiteral("pane%1").arg(index));
+        pane->setWhatsThis(PaneHelp(index));
         auto* window = new QMdiSubWindow;
         window->setWidget(pane);
         // The four panes live as long as the view: the user may not close one.

@@ -110,4 +110,10 @@ void SelectTableEntry(const ClassTable& table, int index)
         *table.current = index;
 }
 
+QString WithoutFileName(const QString& message, const QString& file)
+{
+    const QString prefix = file + QStringLiteral(": ");
+    return !file.isEmpty() && message.startsWith(prefix) ? message.mid(prefix.size()) : message;
+}
+
 } // namespace polyvant

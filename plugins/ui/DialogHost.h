@@ -81,6 +81,9 @@ public:
 // Fills a dialog's class list from a table: the "(none)" entry gives way to the class
 // names in table order, and the table's current entry is selected (without signals).
 void FillClassCombo(QComboBox* combo, PluginManager* plugins, const ClassTable& table);
+
+// A plug-in's message without a leading "FILE: ", for a box whose heading names FILE.
+QString WithoutFileName(const QString& message, const QString& file);
 // The list's selection becomes the table's current entry at once.
 void SelectTableEntry(const ClassTable& table, int index);
 

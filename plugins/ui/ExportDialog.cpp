@@ -104,8 +104,8 @@ void ExportDialog::OnExport()
         cancelled = m_services->ProgressCancelled() || m_services->PromptCancelled();
         file = m_services->LastChosenPath();
         for (const auto& message : messages) {
-            if (message.severity != PV_INFO)
-                problems += QLatin1Char('\n') + message.text;
+            if (message.severity != PV_INFO) // the heading names the file
+                problems += QLatin1Char('\n') + WithoutFileName(message.text, file);
             else if (!cancelled)
                 m_services->Report(PV_INFO, message.text.toUtf8().constData());
         }

@@ -117,6 +117,7 @@ char* GuiHostBackend::Chosen(const QString& path)
         return nullptr;
     }
     m_lastPath = QFileInfo(path).absoluteFilePath();
+    m_lastFolder = QFileInfo(m_lastPath).absolutePath();
     const QByteArray bytes = QFile::encodeName(m_lastPath);
     auto* out = static_cast<char*>(std::malloc(std::size_t(bytes.size()) + 1));
     if (out)
@@ -129,6 +130,7 @@ char* GuiHostBackend::AskOpenFile(const char* title, const char* classPatterns)
     FileDialogRequest request;
     request.mode = FileDialogRequest::kOpenFile;
     request.title = Text(title);
+    request.startDirectory = m_lastFolder;
     request.filter = FileFilterFromClassName(classPatterns);
     return Chosen(RunFileDialog(request));
 }
@@ -139,6 +141,7 @@ char* GuiHostBackend::AskSaveFile(const char* title, const char* classPatterns,
     FileDialogRequest request;
     request.mode = FileDialogRequest::kSaveFile;
     request.title = Text(title);
+    request.startDirectory = m_lastFolder;
     request.filter = FileFilterFromClassName(classPatterns);
     request.defaultSuffix = Text(defaultExtension);
     if (request.defaultSuffix.startsWith(QLatin1Char('.')))

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include <QFileInfo>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -86,6 +87,8 @@ public:
     // The path the user chose in the last file prompt of the operation ("" if none),
     // whether a prompt was cancelled, and whether the user cancelled the progress.
     const QString& LastChosenPath() const noexcept { return m_lastPath; }
+    // File prompts open in this file's folder from now on (a file opened another way).
+    void RememberFolderOf(const QString& path) { m_lastFolder = QFileInfo(path).absolutePath(); }
     bool PromptCancelled() const noexcept { return m_promptCancelled; }
     bool ProgressCancelled() const noexcept { return m_progressCancelled; }
     // The open progress window, or null.
@@ -111,6 +114,7 @@ private:
     int m_operationDepth = 0;
     std::vector<Message> m_captured;
     QString m_lastPath;
+    QString m_lastFolder; // where the next file prompt opens: the last file's folder
     bool m_promptCancelled = false;
     bool m_progressCancelled = false;
     QPointer<QProgressDialog> m_progress;

@@ -231,8 +231,11 @@ void ImportDialog::ReportRun(const QString& file, const std::vector<QString>& pr
     const QString named = file.isEmpty() ? QString() : QStringLiteral(" of %1").arg(file);
     if (empty && cancelled)
         return; // the user stopped it and knows
+    std::vector<QString> reasons;
+    for (const QString& error : errors)
+        reasons.push_back(WithoutFileName(error, file)); // the heading names the file
     if (empty && !errors.empty()) {
-        ShowMessage(QStringLiteral("The import%1 failed:").arg(named) + Joined(errors),
+        ShowMessage(QStringLiteral("The import%1 failed:").arg(named) + Joined(reasons),
                     QStringLiteral("Error"));
         return;
     }
@@ -246,7 +249,7 @@ void ImportDialog::ReportRun(const QString& file, const std::vector<QString>& pr
         ShowMessage(QStringLiteral("No meshes found to import!"), QStringLiteral("Info"));
         return;
     }
-    std::vector<QString> remarks = errors;
+    std::vector<QString> remarks = reasons;
     if (!problems.empty()) {
         remarks.push_back(QStringLiteral("%1 object(s) skipped:").arg(problems.size()));
         remarks.insert(remarks.end(), problems.begin(), problems.end());

@@ -3,6 +3,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QTest>
 #include <QTextBrowser>
 #include <QWhatsThis>
 
@@ -138,6 +139,11 @@ TEST_F(MainFrameTest, HelpShowsTheShippedGuide)
     auto* help = frame->findChild<HelpWindow*>();
     ASSERT_NE(help, nullptr);
     EXPECT_TRUE(help->Browser()->toPlainText().contains("Polyvant User Guide"));
+    EXPECT_TRUE(help->Browser()->toPlainText().contains("Moving around in the panes"));
+    help->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(help));
+    QTest::keyClick(help->Browser(), Qt::Key_Escape);
+    EXPECT_FALSE(help->isVisible());
 }
 
 TEST(AboutBox, ShowsNameVersionAndBuild)

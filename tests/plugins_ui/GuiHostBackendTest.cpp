@@ -56,6 +56,13 @@ TEST_F(GuiHostBackendTest, FilePromptsAnswerAbsolutePathsOrNullWhenCancelled)
     EXPECT_FALSE(services.PromptCancelled());
     EXPECT_EQ(t->askOpenFile(t->context, "Import", "WaveFront (*.obj)"), nullptr);
     EXPECT_TRUE(services.PromptCancelled());
+    // Each prompt opens where the last chosen file was; a cancelled one changes nothing.
+    EXPECT_EQ(ui.requests[0].startDirectory, QString());
+    EXPECT_EQ(ui.requests[1].startDirectory, QDir::current().absoluteFilePath("rel"));
+    EXPECT_EQ(ui.requests[3].startDirectory, QStringLiteral("/tmp"));
+    services.RememberFolderOf(QStringLiteral("/srv/models/dropped.obj"));
+    EXPECT_EQ(t->askOpenFile(t->context, "Import", "WaveFront (*.obj)"), nullptr);
+    EXPECT_EQ(ui.requests[4].startDirectory, QStringLiteral("/srv/models"));
 }
 
 TEST_F(GuiHostBackendTest, ErrorsAndWarningsAreMessageBoxesAndInformationGoesToTheStatus)

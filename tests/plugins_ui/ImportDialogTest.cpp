@@ -125,6 +125,21 @@ TEST_F(ImportDialogTest, FailedImportNamesFileAndReasonAndDropsTheEarlierResult)
     EXPECT_EQ(scene.importers->Count(), 0);
 }
 
+TEST(ImportDialogMessages, APlugInsReasonIsNotPrefixedWithTheFileTheHeadingNames)
+{
+    UiRecorder ui;
+    PluginScene scene({"bin:obj.so"});
+    const std::string broken = scene.TempPath("broken.obj", "v 1 2 x\n");
+    ImportDialog dialog(scene.host, &scene.services);
+    ui.answers.push_back(QString::fromStdString(broken));
+    dialog.findChild<QPushButton*>(QStringLiteral("importButton"))->click();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text.count(QString::fromStdString(broken)), 1)
+        << ui.boxes[0].text.toStdString();
+    EXPECT_TRUE(ui.boxes[0].text.contains(QStringLiteral("failed:\nline 1: vertex")))
+        << ui.boxes[0].text.toStdString();
+}
+
 TEST_F(ImportDialogTest, ImportWithoutObjectsSaysNoMeshesWereFound)
 {
     TestImportClass empty(TestImportClass::kEmpty, scene.services);

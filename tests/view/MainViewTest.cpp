@@ -252,6 +252,9 @@ TEST_F(MainViewTest, PanesCannotBeClosedAndShowNoCloseButton)
     EXPECT_GT(test::CountLit(view->Pane(3)->grabFramebuffer()), 100);
     view->BuildViews();
     EXPECT_EQ(view->subWindowList().size(), 4);
+    // Context help on a pane says how to move around in it.
+    EXPECT_TRUE(view->Pane(3)->whatsThis().contains("Ctrl+drag"));
+    EXPECT_TRUE(view->Pane(0)->whatsThis().contains("Alt+drag"));
 }
 
 TEST_F(MainViewTest, LightChangesReachOnlyTheUserPane)
