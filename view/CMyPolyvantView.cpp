@@ -11,6 +11,7 @@
 #include <QMdiSubWindow>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QPainter>
 #include <QResizeEvent>
 #include <QTimer>
 
@@ -248,6 +249,18 @@ void CMyPolyvantView::resizeEvent(QResizeEvent* event)
     if (maximized) {
         ToggleMaximize(maximized);
     }
+}
+
+void CMyPolyvantView::paintEvent(QPaintEvent* event)
+{
+    QMdiArea::paintEvent(event);
+    if (m_panesCreated)
+        return;
+    // An empty window says how to fill it.
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawText(viewport()->rect(), Qt::AlignCenter | Qt::TextWordWrap,
+                     QStringLiteral("Press F3 to import a model, or drop a model file here."));
 }
 
 bool CMyPolyvantView::eventFilter(QObject* watched, QEvent* event)

@@ -128,6 +128,9 @@ void ExportDialog::OnExport()
     } else if (!written && m_services && !cancelled) {
         ShowMessage(QStringLiteral("The export%1 failed; the plug-in gave no reason.").arg(named),
                     QStringLiteral("Error"));
+    } else if (written && m_services && !file.isEmpty()) {
+        // A quiet success would leave the user wondering: the status bar says where it went.
+        m_services->ShowStatus(QStringLiteral("Exported to %1").arg(file));
     }
 }
 

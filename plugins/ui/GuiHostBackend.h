@@ -56,6 +56,12 @@ public:
     void SetParentWindow(QWidget* parent) { m_parent = parent; }
     // Where information messages go; without one they are shown with caption "Info".
     void SetStatusSink(std::function<void(const QString&)> sink) { m_status = std::move(sink); }
+    // A note of the host's own for the status sink; nothing without one.
+    void ShowStatus(const QString& text)
+    {
+        if (m_status)
+            m_status(text);
+    }
 
     // Errors and warnings reported so far: each one reached the user as a message box.
     int ProblemCount() const noexcept { return m_problems; }

@@ -88,10 +88,15 @@ TEST_F(ExportDialogTest, ObjExportOfAnImportedModelReadsBackTheSameTotals)
     Import(scene, std::string(POLYVANT_TESTDATA_DIR) + "/obj/cornell_box.obj");
     ASSERT_GT(scene.meshCount, 0);
     const int meshes = scene.meshCount, faces = scene.faceCount, vertices = scene.vertexCount;
+    QStringList status;
+    scene.services.SetStatusSink([&](const QString& text) { status << text; });
     ExportDialog dialog(scene.host, &scene.services);
     const std::string written = scene.TempPath("copy.obj");
     Export(dialog, written);
     EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(status.value(status.size() - 1),
+              QStringLiteral("Exported to %1").arg(QString::fromStdString(written)));
+    scene.services.SetStatusSink(nullptr);
     Import(scene, written); // clear_flag is on: the copy replaces the scene
     EXPECT_EQ(scene.meshCount, meshes);
     EXPECT_EQ(scene.faceCount, faces);

@@ -93,6 +93,13 @@ TEST_F(MainViewTest, EmptySceneSaysSoAndRemovesThePanes)
     view->BuildViews();
     EXPECT_FALSE(view->PanesCreated());
     EXPECT_EQ(host.messages, QStringList{"Info: No meshes to display"});
+    // The empty view says how to fill it: text on the plain background.
+    const QImage empty = view->viewport()->grab().toImage();
+    int marked = 0;
+    for (int y = 0; y < empty.height(); ++y)
+        for (int x = 0; x < empty.width(); ++x)
+            marked += empty.pixel(x, y) != empty.pixel(0, 0);
+    EXPECT_GT(marked, 100);
 }
 
 TEST_F(MainViewTest, BuildShowsCountsAndFourPanesDrawingTheSharedLists)
