@@ -1,7 +1,6 @@
 #include "ProgramIcon.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
 #include <QPolygonF>
 
