@@ -1,6 +1,7 @@
 #include "ImportDialog.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -13,6 +14,8 @@
 #include "app/Strings.h"
 #include "app/UiServices.h"
 #include "plugins/ImportCheck.h"
+#include "plugins/ImportClassLookup.h"
+#include "plugins/PluginManager.h"
 
 namespace polyvant {
 
@@ -225,6 +228,24 @@ void ImportDialog::OnImport()
     ReportRun(file, problems, errors, empty, cancelled);
 }
 
+QString ImportDialog::OtherClassHint(const QString& file) const
+{
+    PluginManager* plugins = m_host.Plugins();
+    const QString extension = QFileInfo(file).suffix();
+    if (!plugins || extension.isEmpty())
+        return QString();
+    const ClassTable table = m_host.ImportTable();
+    ClassDescriptor* chosen = TableClass(plugins, table, table.current ? *table.current : 0);
+    const int suited = FindImportClass(*plugins, {}, {}, file.toStdString());
+    ClassDescriptor* other = suited >= 0 ? plugins->GetClass(suited) : nullptr;
+    const auto name = other && other != chosen ? PluginText(other->ClassName()) : std::nullopt;
+    if (!name)
+        return QString();
+    return QStringLiteral("\n\nFiles named *.%1 are read by \"%2\": choose it in the list to "
+                          "import this one.")
+        .arg(extension, QString::fromStdString(*name));
+}
+
 void ImportDialog::ReportRun(const QString& file, const std::vector<QString>& problems,
                              const std::vector<QString>& errors, bool empty, bool cancelled)
 {
@@ -235,7 +256,8 @@ void ImportDialog::ReportRun(const QString& file, const std::vector<QString>& pr
     for (const QString& error : errors)
         reasons.push_back(WithoutFileName(error, file)); // the heading names the file
     if (empty && !errors.empty()) {
-        ShowMessage(QStringLiteral("The import%1 failed:").arg(named) + Joined(reasons),
+        ShowMessage(QStringLiteral("The import%1 failed:").arg(named) + Joined(reasons) +
+                        OtherClassHint(file),
                     QStringLiteral("Error"));
         return;
     }

@@ -50,6 +50,8 @@ private:
     void ShowCounts(long meshes, long faces, long vertices);
     void ReportRun(const QString& file, const std::vector<QString>& problems,
                    const std::vector<QString>& errors, bool empty, bool cancelled);
+    // When the file's extension belongs to another import class: a hint naming it.
+    QString OtherClassHint(const QString& file) const;
     void RunObjectCall(void (PluginObject::*call)());
 
     DialogHost& m_host;

@@ -140,6 +140,22 @@ TEST(ImportDialogMessages, APlugInsReasonIsNotPrefixedWithTheFileTheHeadingNames
         << ui.boxes[0].text.toStdString();
 }
 
+TEST(ImportDialogMessages, AFileOfAnotherClassesExtensionNamesThatClass)
+{
+    UiRecorder ui;
+    PluginScene scene({"bin:3ds.so", "bin:obj.so"});
+    scene.Select("3D Studio (*.3ds, *.prj)");
+    const std::string model = scene.TempPath("box.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    ImportDialog dialog(scene.host, &scene.services);
+    ui.answers.push_back(QString::fromStdString(model));
+    dialog.findChild<QPushButton*>(QStringLiteral("importButton"))->click();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_TRUE(ui.boxes[0].text.endsWith(QStringLiteral(
+        "Files named *.obj are read by \"WaveFront (*.obj)\": choose it in the list to import "
+        "this one.")))
+        << ui.boxes[0].text.toStdString();
+}
+
 TEST_F(ImportDialogTest, ImportWithoutObjectsSaysNoMeshesWereFound)
 {
     TestImportClass empty(TestImportClass::kEmpty, scene.services);
