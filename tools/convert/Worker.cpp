@@ -108,11 +108,12 @@ struct Measured {
     Totals at[kPrecisions];
 };
 
-// Counts for the report and, when detailed, for the comparison of --verify. Formats
+// Counts for the report and, at the first `precisions` precisions (none, the exact one,
+// or all), the totals --verify compares. Formats
 // differ in how many vertex records they keep for one position (split at normals, one
 // per corner, welded), so what must survive a conversion is the set of positions the
 // faces use, the faces that have three distinct corners, and the bounds.
-Measured Measure(const std::vector<Obj3d*>& objects, bool detailed)
+Measured Measure(const std::vector<Obj3d*>& objects, int precisions)
 {
     Measured m;
     std::vector<const Mesh3d*> meshes;
@@ -124,7 +125,6 @@ Measured Measure(const std::vector<Obj3d*>& objects, bool detailed)
         m.vertices += mesh->vertexCount;
         meshes.push_back(mesh);
     }
-    const int precisions = detailed ? kPrecisions : 0;
     for (int precision = 0; precision < precisions; ++precision) {
         Totals& t = m.at[precision];
         std::vector<std::array<double, 3>> positions;
@@ -323,7 +323,8 @@ int Work(const WorkerJob& job)
     for (const ImportProblem& problem : checked.problems)
         host.Report(PV_WARNING,
                     ("object " + problem.object + " skipped: " + problem.reason).c_str());
-    const Measured source = Measure(checked.objects, verifyClass != nullptr);
+    // The source at every precision a format may round to, for --verify's comparison.
+    const Measured source = Measure(checked.objects, verifyClass ? kPrecisions : 0);
     if (source.faces == 0) {
         SendResult(false, LastError(host, 0, imported ? "no faces to convert" : "not imported"));
         exporter->Release();
@@ -359,7 +360,7 @@ int Work(const WorkerJob& job)
         const std::size_t mark = host.Messages().size();
         ObjectList* back = checker->ImportFile(job.temporary.c_str());
         const CheckedImport reread = CheckImportedList(back);
-        const Measured result = Measure(reread.objects, true);
+        const Measured result = Measure(reread.objects, kExact + 1); // as it was read
         checker->Release();
         if (!back) {
             SendResult(false,
