@@ -8,12 +8,14 @@
 #include <QApplication>
 #include <QCursor>
 #include <QEvent>
+#include <QFrame>
 #include <QMdiSubWindow>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include "GLViewWnd.h"
 #include "ProgressDialog.h"
@@ -191,8 +193,13 @@ void CMyPolyvantView::CreatePanes()
         pane->HoldScene(true); // until its redraw step of the build
         pane->setObjectName(QStringLiteral("pane%1").arg(index));
         pane->setWhatsThis(PaneHelp(index));
+        // The frame draws the pane's border when the sub-window has none (titles off).
+        auto* frame = new QFrame;
+        auto* layout = new QVBoxLayout(frame);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(pane);
         auto* window = new QMdiSubWindow;
-        window->setWidget(pane);
+        window->setWidget(frame);
         // The four panes live as long as the view: the user may not close one.
         window->installEventFilter(this);
         window->setWindowTitle(QString::fromLatin1(polyvant::ViewTitle(index)));
@@ -366,6 +373,9 @@ void CMyPolyvantView::ApplyTitleStyle()
                                    Qt::WindowMinMaxButtonsHint);
         } else {
             window->setWindowFlags(Qt::SubWindow | Qt::FramelessWindowHint);
+        }
+        if (auto* frame = qobject_cast<QFrame*>(window->widget())) {
+            frame->setFrameStyle(m_modes.titles ? QFrame::NoFrame : QFrame::Box | QFrame::Plain);
         }
         window->setGeometry(geometry);
         if (visible) {

@@ -224,10 +224,27 @@ TEST_F(MainViewTest, ViewOptionsSetEveryPanesModesAndRestyleOnlyOnATitleChange)
     EXPECT_FALSE(view->PaneWindow(0)->windowFlags() & Qt::FramelessWindowHint);
     modes.titles = 0;
     view->ApplyViewOptions(modes);
+    QApplication::processEvents();
     for (int i = 0; i < 4; ++i) {
-        EXPECT_TRUE(view->PaneWindow(i)->windowFlags() & Qt::FramelessWindowHint);
-        EXPECT_TRUE(view->PaneWindow(i)->isVisible());
+        QMdiSubWindow* window = view->PaneWindow(i);
+        EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
+        EXPECT_TRUE(window->isVisible());
+        // Frameless, each pane still has a one-pixel border of its own.
+        EXPECT_EQ(view->Pane(i)->mapTo(window, QPoint(0, 0)), QPoint(1, 1)) << i;
+        EXPECT_EQ(view->Pane(i)->size(), window->size() - QSize(2, 2)) << i;
+        const QImage image = window->grab().toImage();
+        const QColor border = window->palette().color(QPalette::WindowText);
+        for (const QPoint corner : {QPoint(0, 0), QPoint(image.width() - 1, image.height() - 1)})
+            EXPECT_EQ(image.pixelColor(corner), border) << i;
     }
+    modes.titles = 1;
+    view->ApplyViewOptions(modes);
+    QApplication::processEvents();
+    EXPECT_EQ(view->Pane(0)->mapTo(view->PaneWindow(0), QPoint(0, 0)),
+              view->PaneWindow(0)->contentsRect().topLeft())
+        << "a titled pane has only the sub-window's frame around it";
+    modes.titles = 0;
+    view->ApplyViewOptions(modes);
     view->StoreSettings();
     EXPECT_EQ(host.modes.titles, 0);
     EXPECT_EQ(host.modes.modes[1][0], kModePoint);
