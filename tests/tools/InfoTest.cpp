@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -118,6 +119,24 @@ TEST_F(InfoTest, BadFileIsReportedInTheJsonAndTheStatus)
         EXPECT_TRUE(error);
     }
     EXPECT_TRUE(files[0].toObject()["file"].toString().endsWith("bad \"name\".obj"));
+}
+
+TEST_F(InfoTest, TextReportCountsInTheRightNumberAndNamesWhatIsNotAFile)
+{
+    WriteFile(dir / "one.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    std::filesystem::create_directory(dir / "folder");
+    const Outcome outcome = RunProgram(InfoProgram(), {"one.obj", "folder"}, dir.Path(),
+                                       {"XDG_CONFIG_HOME=" + (dir / "config").string()});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.out.find("\"WaveFront (*.obj)\", 1 object, 1 face, 3 vertices,"),
+              std::string::npos)
+        << outcome.out;
+    EXPECT_NE(outcome.out.find("3 welded vertices, 0 degenerate faces, 0 duplicate faces, "
+                               "3 boundary edges, 0 non-manifold edges"),
+              std::string::npos)
+        << outcome.out;
+    // Not "extension not recognized": the name has none, but that is not the problem.
+    EXPECT_NE(outcome.err.find("folder: not a regular file"), std::string::npos) << outcome.err;
 }
 
 } // namespace

@@ -257,6 +257,11 @@ std::string JsonString(std::string_view text)
     return out;
 }
 
+std::string Counted(std::uint64_t count, std::string_view one, std::string_view many)
+{
+    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
 std::string SignalDescription(int signal)
 {
     const char* name = strsignal(signal);

@@ -58,6 +58,9 @@ std::string FirstPatternExtension(std::string_view className);
 // replaced, so the output always parses.
 std::string JsonString(std::string_view text);
 
+// "1 face", "2 faces": the count with the word in its number.
+std::string Counted(std::uint64_t count, std::string_view one, std::string_view many);
+
 // "signal 11 (Segmentation fault)".
 std::string SignalDescription(int signal);
 

@@ -424,8 +424,9 @@ void Batch::Finish(Running& worker, int status)
     if (reason.empty()) {
         ++converted;
         if (!settings.quiet) {
-            std::printf("%s -> %s: %s faces, %s vertices, %.2f s\n", plan.input.c_str(),
-                        plan.output.c_str(), worker.faces.c_str(), worker.vertices.c_str(),
+            std::printf("%s -> %s: %s %s, %s %s, %.2f s\n", plan.input.c_str(), plan.output.c_str(),
+                        worker.faces.c_str(), worker.faces == "1" ? "face" : "faces",
+                        worker.vertices.c_str(), worker.vertices == "1" ? "vertex" : "vertices",
                         MonotonicSeconds() - worker.started);
             std::fflush(stdout);
             for (const auto& [severity, text] : worker.messages) {

@@ -1,9 +1,12 @@
 // polyvant-info: imports model files through the plug-ins and prints per file and per
 // object what a user checking a model wants to know.
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <vector>
 
@@ -75,6 +78,18 @@ FileResult InspectFile(const PluginManager& manager, HeadlessHost& host,
     FileResult result;
     result.file = file;
     host.ClearMessages();
+    // What is not a file gets the same words as in polyvant-convert, whatever its name.
+    struct stat st {};
+    std::string notAFile;
+    if (::stat(file.c_str(), &st) != 0)
+        notAFile = std::string("cannot read: ") + std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        notAFile = "not a regular file";
+    if (!notAFile.empty()) {
+        host.Report(PV_ERROR, (file + ": " + notAFile).c_str());
+        result.messages = host.Messages();
+        return result;
+    }
     const int position = forcedClass >= 0
                              ? forcedClass
                              : FindImportClass(manager, table.extensions, table.classes, file);
@@ -134,30 +149,35 @@ void PrintText(const FileResult& r)
         vertices += m.vertices;
     }
     if (r.ok)
-        std::printf("%s: \"%s\", %zu objects, %llu faces, %llu vertices, imported in %.3f s\n",
-                    r.file.c_str(), r.className.c_str(), r.meshes.size() + r.otherObjects,
-                    static_cast<unsigned long long>(faces),
-                    static_cast<unsigned long long>(vertices), r.seconds);
+        std::printf("%s: \"%s\", %s, %s, %s, imported in %.3f s\n", r.file.c_str(),
+                    r.className.c_str(),
+                    Counted(r.meshes.size() + r.otherObjects, "object", "objects").c_str(),
+                    Counted(faces, "face", "faces").c_str(),
+                    Counted(vertices, "vertex", "vertices").c_str(), r.seconds);
     else
         std::printf("%s: not imported\n", r.file.c_str());
     for (const MeshReport& m : r.meshes) {
-        std::printf("  object \"%s\": %u faces, %u vertices", m.name.c_str(), m.faces, m.vertices);
+        std::printf("  object \"%s\": %s, %s", m.name.c_str(),
+                    Counted(m.faces, "face", "faces").c_str(),
+                    Counted(m.vertices, "vertex", "vertices").c_str());
         if (m.hasBounds)
             std::printf(", bounds (%g, %g, %g) - (%g, %g, %g)", m.min[0], m.min[1], m.min[2],
                         m.max[0], m.max[1], m.max[2]);
         std::printf("\n");
         if (m.topology)
-            std::printf("    %u welded vertices, %llu degenerate faces, %llu duplicate faces, "
-                        "%llu boundary edges, %llu non-manifold edges\n",
-                        m.weldedVertices, static_cast<unsigned long long>(m.degenerateFaces),
-                        static_cast<unsigned long long>(m.duplicateFaces),
-                        static_cast<unsigned long long>(m.boundaryEdges),
-                        static_cast<unsigned long long>(m.nonManifoldEdges));
+            std::printf(
+                "    %s, %s, %s, %s, %s\n",
+                Counted(m.weldedVertices, "welded vertex", "welded vertices").c_str(),
+                Counted(m.degenerateFaces, "degenerate face", "degenerate faces").c_str(),
+                Counted(m.duplicateFaces, "duplicate face", "duplicate faces").c_str(),
+                Counted(m.boundaryEdges, "boundary edge", "boundary edges").c_str(),
+                Counted(m.nonManifoldEdges, "non-manifold edge", "non-manifold edges").c_str());
         else if (m.faces > 0)
             std::printf("    topology could not be built\n");
     }
     if (r.otherObjects)
-        std::printf("  %u other objects (lights, ...)\n", r.otherObjects);
+        std::printf("  %s (lights, ...)\n",
+                    Counted(r.otherObjects, "other object", "other objects").c_str());
     for (const HeadlessHost::Message& message : r.messages)
         std::fprintf(r.ok ? stdout : stderr, "  %s: %s\n", SeverityName(message.severity),
                      message.text.c_str());
