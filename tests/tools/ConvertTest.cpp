@@ -402,6 +402,14 @@ TEST_F(ConvertTest, UsageErrorsEndWithStatusTwoAndWriteNothing)
         EXPECT_FALSE(outcome.err.empty());
     }
     EXPECT_FALSE(fs::exists(dir / "x.stl"));
+
+    WriteFile(dir / "taken", "a file");
+    const Outcome outcome = Convert({"--to", "stl", "-o", "taken", Sample("obj/WusonOBJ.obj")});
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_NE(outcome.err.find("cannot make the output directory taken: it exists and is not a "
+                               "directory"),
+              std::string::npos)
+        << outcome.err;
 }
 
 TEST_F(ConvertTest, ListNamesImportAndExportClassesWithTheirPatterns)

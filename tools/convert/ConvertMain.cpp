@@ -201,10 +201,15 @@ int main(int argc, char** argv)
     }
     const std::string exportName = ClassNameOf(manager.GetClass(exportClass));
     if (!outputDir.empty()) {
-        std::filesystem::create_directories(outputDir, ec);
+        std::error_code made;
+        std::filesystem::create_directories(outputDir, made);
         if (!std::filesystem::is_directory(outputDir, ec)) {
-            std::fprintf(stderr, "polyvant-convert: cannot make the output directory %s\n",
-                         outputDir.c_str());
+            const std::string reason = std::filesystem::exists(outputDir, ec)
+                                           ? "it exists and is not a directory"
+                                       : made ? made.message()
+                                              : "unknown reason";
+            std::fprintf(stderr, "polyvant-convert: cannot make the output directory %s: %s\n",
+                         outputDir.c_str(), reason.c_str());
             return 2;
         }
         const std::string extension = FirstPatternExtension(exportName);
