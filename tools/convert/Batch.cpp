@@ -8,9 +8,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -19,6 +19,7 @@
 #include <unordered_map>
 
 #include "Worker.h"
+#include "WorkerLauncher.h"
 #include "tools/common/ToolSupport.h"
 
 namespace polyvant::tools {
@@ -33,8 +34,9 @@ void OnInterrupt(int)
 
 struct Running {
     std::size_t plan = 0;
-    pid_t pid = -1;
-    int fd = -1;     // the report pipe, until it closes
+    pid_t pid = -1;  // 0: started by a launcher that has not yet said its number
+    int slot = -1;   // the launcher that runs it, or -1: forked by the batch itself
+    int fd = -1;     // the report pipe, until it closes (a launcher's: while it lives)
     int exitFd = -1; // readable once the worker has ended (a pidfd), when the system has it
     std::string absoluteInput; // as the worker names it
     std::string temporary;
@@ -44,6 +46,8 @@ struct Running {
     bool timedOut = false;
     double fraction = 0;
     bool haveResult = false;
+    bool ended = false; // its launcher has reported its end
+    int endStatus = 0;
     bool ok = false;
     std::string reason;
     std::string faces, vertices;
@@ -115,6 +119,8 @@ private:
     std::string PreCheck(std::size_t index);
     bool RepeatsAnEarlierFile(std::size_t index);
     bool Start(std::size_t index);
+    bool StartInSlot(Running& worker, const WorkerJob& job);
+    std::vector<int> OpenDescriptors() const;
     void Collect(Running& worker);
     void Finish(Running& worker, int status);
     void Parse(Running& worker, const std::string& line);
@@ -125,6 +131,8 @@ private:
     const BatchSettings& settings;
     std::vector<FilePlan>& plans;
     std::vector<Running> running;
+    // With more than one job, each slot's workers are forked by a launcher of its own.
+    std::vector<std::unique_ptr<WorkerLauncher>> launchers;
     std::size_t converted = 0;
     std::size_t failed = 0;
     std::size_t repeated = 0;
@@ -272,6 +280,14 @@ bool Batch::Start(std::size_t index)
     job.options = settings.options;
     job.reportProgress = showProgress;
 
+    worker.started = MonotonicSeconds();
+    if (settings.timeLimitSeconds > 0)
+        worker.deadline = worker.started + double(settings.timeLimitSeconds);
+    if (!launchers.empty() && StartInSlot(worker, job)) {
+        running.push_back(std::move(worker));
+        return true;
+    }
+
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         Refuse(plan, std::string("cannot start a worker: ") + std::strerror(errno));
@@ -288,28 +304,9 @@ bool Batch::Start(std::size_t index)
     const pid_t pid = writeFd < 0 ? -1 : fork();
     const int error = pid < 0 ? errno : 0;
     if (pid == 0) {
-        // What an exec would have reset: the parent's handlers and ignored SIGPIPE. An
-        // interrupt from the terminal is the parent's to handle: it ends the workers and
-        // reports the files as not converted rather than failed.
-        for (int sig : {SIGTERM, SIGPIPE})
-            std::signal(sig, SIG_DFL);
-        for (int sig : {SIGINT, SIGHUP})
-            std::signal(sig, SIG_IGN);
-        // A parent that is killed takes its workers with it.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent)
-            _exit(1);
-        // The parent's read ends first: one of them may sit on kReportFd.
-        for (const Running& other : running)
-            close(other.fd);
-        close(fds[0]);
-        dup2(writeFd, kReportFd);
-        close(writeFd);
-        // What a plug-in prints does not mix with the parent's report on stdout.
-        dup2(STDERR_FILENO, STDOUT_FILENO);
-        const int status = RunWorker(job);
-        std::fflush(nullptr);
-        _exit(status);
+        std::vector<int> close = OpenDescriptors();
+        close.push_back(fds[0]);
+        RunForkedWorker(job, parent, writeFd, close);
     }
     if (writeFd >= 0)
         close(writeFd);
@@ -323,11 +320,52 @@ bool Batch::Start(std::size_t index)
     worker.fd = fds[0];
     worker.exitFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     fcntl(worker.fd, F_SETFL, fcntl(worker.fd, F_GETFL) | O_NONBLOCK);
-    worker.started = MonotonicSeconds();
-    if (settings.timeLimitSeconds > 0)
-        worker.deadline = worker.started + double(settings.timeLimitSeconds);
     running.push_back(std::move(worker));
     return true;
+}
+
+// The batch's descriptors that a forked launcher or worker must not keep: a pipe end
+// held there would keep the batch from seeing another process end.
+std::vector<int> Batch::OpenDescriptors() const
+{
+    std::vector<int> open;
+    for (const Running& other : running) {
+        if (other.slot < 0) {
+            open.push_back(other.fd);
+            open.push_back(other.exitFd);
+        }
+    }
+    for (const auto& launcher : launchers) {
+        open.push_back(launcher->ReportFd());
+        open.push_back(launcher->RequestFd());
+    }
+    return open;
+}
+
+// Hands the file to a free slot's launcher, starting the launcher first when needed;
+// false when none can take it, and the batch forks the worker itself.
+bool Batch::StartInSlot(Running& worker, const WorkerJob& job)
+{
+    for (std::size_t slot = 0; slot < launchers.size(); ++slot) {
+        if (std::any_of(running.begin(), running.end(),
+                        [&](const Running& other) { return other.slot == int(slot); }))
+            continue;
+        WorkerLauncher& launcher = *launchers[slot];
+        // A launcher that went away is started again, once.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (!launcher.Running() && !launcher.Start(job, OpenDescriptors()))
+                return false;
+            if (launcher.Launch(job)) {
+                worker.slot = int(slot);
+                worker.pid = 0;
+                worker.fd = launcher.ReportFd();
+                return true;
+            }
+            launcher.Stop();
+        }
+        return false;
+    }
+    return false;
 }
 
 void Batch::Parse(Running& worker, const std::string& line)
@@ -338,7 +376,13 @@ void Batch::Parse(Running& worker, const std::string& line)
     const std::size_t tab2 = rest.find('\t');
     const std::string first = rest.substr(0, tab2);
     std::string second = tab2 == std::string::npos ? "" : rest.substr(tab2 + 1);
-    if (kind == "progress") {
+    if (kind == "started") {
+        if (worker.pid == 0)
+            worker.pid = std::atoi(first.c_str());
+    } else if (kind == "ended") {
+        worker.ended = true;
+        worker.endStatus = std::atoi(first.c_str());
+    } else if (kind == "progress") {
         worker.fraction = std::clamp(std::atof(first.c_str()), 0.0, 1.0);
     } else if (kind == "message") {
         worker.messages.emplace_back(first, second);
@@ -375,7 +419,13 @@ void Batch::Collect(Running& worker)
         if (n < 0 && errno == EINTR)
             continue;
         if (n == 0 || errno != EAGAIN) {
-            close(worker.fd);
+            if (worker.slot >= 0) {
+                // The launcher itself has gone: what ended it ended the file too.
+                worker.endStatus = launchers[std::size_t(worker.slot)]->Stop();
+                worker.ended = true;
+            } else {
+                close(worker.fd);
+            }
             worker.fd = -1;
         }
         return;
@@ -448,6 +498,13 @@ void Batch::Finish(Running& worker, int status)
 void Batch::StopAll()
 {
     for (Running& worker : running) {
+        if (worker.slot >= 0) {
+            if (worker.pid > 0)
+                kill(worker.pid, SIGKILL);
+            launchers[std::size_t(worker.slot)]->Stop();
+            RemoveTemporary(worker.temporary);
+            continue;
+        }
         kill(worker.pid, SIGKILL);
         int status = 0;
         while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
@@ -459,6 +516,8 @@ void Batch::StopAll()
         RemoveTemporary(worker.temporary);
     }
     running.clear();
+    for (auto& launcher : launchers)
+        launcher->Stop();
 }
 
 int Batch::Run()
@@ -476,6 +535,11 @@ int Batch::Run()
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &oldPipe);
 
+    // One job, or one file, is served best by forking the worker directly.
+    if (settings.jobs > 1 && plans.size() > 1) {
+        for (unsigned slot = 0; slot < std::min<std::size_t>(settings.jobs, plans.size()); ++slot)
+            launchers.push_back(std::make_unique<WorkerLauncher>());
+    }
     std::size_t next = 0;
     while (!g_interrupted && (next < plans.size() || !running.empty())) {
         while (next < plans.size() && running.size() < std::max(1u, settings.jobs)) {
@@ -514,12 +578,28 @@ int Batch::Run()
         for (Running& worker : running) {
             if (worker.deadline > 0 && after >= worker.deadline && !worker.timedOut) {
                 worker.timedOut = true;
-                kill(worker.pid, SIGKILL);
+                if (worker.pid > 0) {
+                    kill(worker.pid, SIGKILL);
+                } else if (worker.slot >= 0) {
+                    // Not yet known by number: its launcher goes, and takes it along.
+                    worker.endStatus = launchers[std::size_t(worker.slot)]->Stop();
+                    worker.ended = true;
+                    worker.fd = -1;
+                }
             }
         }
         // A worker is done once its pipe has closed and it has ended; a worker that closed
         // its pipe and goes on is still held to the time limit above.
         for (std::size_t i = 0; i < running.size();) {
+            if (running[i].slot >= 0) {
+                if (running[i].ended) {
+                    Finish(running[i], running[i].endStatus);
+                    running.erase(running.begin() + std::ptrdiff_t(i));
+                } else {
+                    ++i;
+                }
+                continue;
+            }
             int status = 0;
             pid_t ended = 0;
             if (running[i].fd < 0) {
@@ -536,7 +616,10 @@ int Batch::Run()
     }
     ClearProgress();
     int status = failed == 0 ? 0 : 1;
-    if (g_interrupted) {
+    if (!g_interrupted) {
+        for (auto& launcher : launchers)
+            launcher->Finish();
+    } else {
         StopAll();
         const std::size_t left = plans.size() - converted - failed - repeated;
         std::fprintf(stderr, "polyvant-convert: interrupted; %zu %s not converted\n", left,

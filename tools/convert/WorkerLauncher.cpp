@@ -1,0 +1,262 @@
+#include "WorkerLauncher.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace polyvant::tools {
+namespace {
+
+// What an exec would have reset: the parent's handlers and ignored SIGPIPE. An
+// interrupt from the terminal is the batch's to handle: it ends the workers and
+// reports the files as not converted rather than failed. A process whose parent is
+// killed goes with it.
+bool DetachSignals(pid_t parent)
+{
+    for (int sig : {SIGTERM, SIGPIPE})
+        std::signal(sig, SIG_DFL);
+    for (int sig : {SIGINT, SIGHUP})
+        std::signal(sig, SIG_IGN);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    return getppid() == parent;
+}
+
+bool ReadFully(int fd, void* data, std::size_t size)
+{
+    auto* bytes = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = read(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+void WriteFully(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        data += n;
+        size -= std::size_t(n);
+    }
+}
+
+// A request: its length, then the fields that differ from file to file, each ended by
+// a zero byte (paths hold none).
+std::string EncodeRequest(const WorkerJob& job)
+{
+    std::string fields;
+    for (const std::string& field :
+         {job.input, job.temporary, job.output, std::to_string(job.importClass),
+          std::to_string(job.exportClass), std::to_string(job.verifyClass)}) {
+        fields += field;
+        fields += '\0';
+    }
+    const auto size = static_cast<std::uint32_t>(fields.size());
+    return std::string(reinterpret_cast<const char*>(&size), sizeof size) + fields;
+}
+
+bool DecodeRequest(const std::string& fields, WorkerJob& job)
+{
+    std::vector<std::string> parts;
+    for (std::size_t at = 0; at < fields.size();) {
+        const std::size_t end = fields.find('\0', at);
+        if (end == std::string::npos)
+            return false;
+        parts.push_back(fields.substr(at, end - at));
+        at = end + 1;
+    }
+    if (parts.size() != 6)
+        return false;
+    job.input = parts[0];
+    job.temporary = parts[1];
+    job.output = parts[2];
+    job.importClass = std::atoi(parts[3].c_str());
+    job.exportClass = std::atoi(parts[4].c_str());
+    job.verifyClass = std::atoi(parts[5].c_str());
+    return true;
+}
+
+[[noreturn]] void LauncherLoop(const WorkerJob& base, int requestFd)
+{
+    for (;;) {
+        std::uint32_t size = 0;
+        std::string fields;
+        if (!ReadFully(requestFd, &size, sizeof size))
+            _exit(0); // the batch is done with this slot
+        fields.resize(size);
+        WorkerJob job = base;
+        if (!ReadFully(requestFd, fields.data(), size) || !DecodeRequest(fields, job))
+            _exit(1);
+        std::fflush(nullptr);
+        const pid_t self = getpid();
+        const pid_t worker = fork();
+        if (worker == 0)
+            RunForkedWorker(job, self, -1, {requestFd});
+        int status = 0;
+        if (worker < 0) {
+            const std::string line =
+                std::string("result\tfail\tcannot start a worker: ") + std::strerror(errno) + "\n";
+            WriteFully(kReportFd, line.data(), line.size());
+            status = 1 << 8; // exit status 1
+        } else {
+            while (waitpid(worker, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+        char line[32];
+        const int n = std::snprintf(line, sizeof line, "ended\t%d\n", status);
+        WriteFully(kReportFd, line, std::size_t(n));
+    }
+}
+
+// A descriptor above the standard ones and kReportFd, so that a dup2 onto kReportFd in
+// a child always makes a fresh one.
+int MoveHigh(int fd)
+{
+    const int high = fcntl(fd, F_DUPFD_CLOEXEC, 10);
+    close(fd);
+    return high;
+}
+
+} // namespace
+
+void RunForkedWorker(const WorkerJob& job, pid_t parent, int reportFd,
+                     const std::vector<int>& close)
+{
+    if (!DetachSignals(parent))
+        _exit(1);
+    // The parent's descriptors first: one of them may sit on kReportFd.
+    for (int fd : close) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    if (reportFd >= 0) {
+        dup2(reportFd, kReportFd);
+        ::close(reportFd);
+    } else {
+        // The launcher's report pipe is there already; say who to end on a time limit.
+        char line[32];
+        const int n = std::snprintf(line, sizeof line, "started\t%d\n", int(getpid()));
+        WriteFully(kReportFd, line, std::size_t(n));
+    }
+    // What a plug-in prints does not mix with the batch's report on stdout.
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    const int status = RunWorker(job);
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+bool WorkerLauncher::Start(const WorkerJob& base, const std::vector<int>& close)
+{
+    Stop();
+    int report[2], request[2];
+    if (pipe2(report, O_CLOEXEC) != 0)
+        return false;
+    if (pipe2(request, O_CLOEXEC) != 0) {
+        const int error = errno;
+        ::close(report[0]);
+        ::close(report[1]);
+        errno = error;
+        return false;
+    }
+    for (int* fd : {&report[0], &report[1], &request[0], &request[1]})
+        *fd = MoveHigh(*fd);
+    std::fflush(nullptr); // or the child would print what is buffered here again
+    const pid_t parent = getpid();
+    const pid_t child =
+        report[0] < 0 || report[1] < 0 || request[0] < 0 || request[1] < 0 ? -1 : fork();
+    const int error = child < 0 ? (errno ? errno : EMFILE) : 0;
+    if (child == 0) {
+        if (!DetachSignals(parent))
+            _exit(1);
+        for (int fd : close) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+        ::close(report[0]);
+        ::close(request[1]);
+        dup2(report[1], kReportFd);
+        ::close(report[1]);
+        dup2(STDERR_FILENO, STDOUT_FILENO);
+        LauncherLoop(base, request[0]);
+    }
+    ::close(report[1]);
+    ::close(request[0]);
+    if (child < 0) {
+        ::close(report[0]);
+        ::close(request[1]);
+        errno = error;
+        return false;
+    }
+    pid = child;
+    reportFd = report[0];
+    requestFd = request[1];
+    fcntl(reportFd, F_SETFL, fcntl(reportFd, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+bool WorkerLauncher::Launch(const WorkerJob& job)
+{
+    if (pid <= 0)
+        return false;
+    const std::string request = EncodeRequest(job);
+    for (std::size_t done = 0; done < request.size();) {
+        const ssize_t n = write(requestFd, request.data() + done, request.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false; // EPIPE: the launcher is gone
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+int WorkerLauncher::Stop()
+{
+    int status = 0;
+    if (pid > 0) {
+        kill(pid, SIGKILL); // its worker follows (PR_SET_PDEATHSIG)
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    pid = -1;
+    for (int* fd : {&reportFd, &requestFd}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+    return status;
+}
+
+void WorkerLauncher::Finish()
+{
+    if (requestFd >= 0)
+        ::close(requestFd);
+    requestFd = -1;
+    if (pid > 0) {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    pid = -1;
+    if (reportFd >= 0)
+        ::close(reportFd);
+    reportFd = -1;
+}
+
+} // namespace polyvant::tools

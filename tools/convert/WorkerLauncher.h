@@ -1,0 +1,57 @@
+#pragma once
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "Worker.h"
+
+namespace polyvant::tools {
+
+// Sets up a freshly forked process as a worker and runs the job: what an exec would
+// have reset, the report pipe on kReportFd (reportFd, or -1 when it is there already),
+// the descriptors it must not hold closed. Never returns.
+[[noreturn]] void RunForkedWorker(const WorkerJob& job, pid_t parent, int reportFd,
+                                  const std::vector<int>& close);
+
+// A process that forks the workers of one slot of a batch, one file at a time. Forking
+// a worker costs its parent a copy of its page tables and the reaping after it; with
+// one such process a slot, that work runs on every core instead of queueing in the
+// batch's own process, which keeps small files scaling with the number of jobs.
+//
+// Its workers write their report lines to the launcher's report pipe, beginning with
+//   started  <pid>
+// and after each worker has ended the launcher adds
+//   ended    <wait status>
+// The lines of one file come one after another: a worker is started only after the
+// previous one has ended.
+class WorkerLauncher {
+public:
+    WorkerLauncher() = default;
+    WorkerLauncher(const WorkerLauncher&) = delete;
+    WorkerLauncher& operator=(const WorkerLauncher&) = delete;
+    ~WorkerLauncher() { Stop(); }
+
+    // Forks the launcher. base holds what every file of the batch shares; close lists
+    // the parent's descriptors that the launcher must not keep open. False with errno
+    // set when it cannot be started.
+    bool Start(const WorkerJob& base, const std::vector<int>& close);
+    // Has a worker convert the job's input; false when the launcher is gone.
+    bool Launch(const WorkerJob& job);
+    // Ends the launcher and any worker it runs; returns the launcher's wait status, its
+    // own when it had ended already.
+    int Stop();
+    // Closes the request pipe, so that the launcher ends after its current worker, and
+    // waits for that.
+    void Finish();
+
+    bool Running() const { return pid > 0; }
+    int ReportFd() const { return reportFd; }
+    int RequestFd() const { return requestFd; }
+
+private:
+    pid_t pid = -1;
+    int reportFd = -1;  // read end, in the batch's process
+    int requestFd = -1; // write end, in the batch's process
+};
+
+} // namespace polyvant::tools
