@@ -27,6 +27,9 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
+// How long a worker killed for its time limit may take to be reported as ended.
+constexpr double kEndGrace = 5;
+
 void OnInterrupt(int)
 {
     g_interrupted = 1;
@@ -558,8 +561,10 @@ int Batch::Run()
         const double now = MonotonicSeconds();
         double wait = showProgress ? 0.1 : 1.0;
         for (const Running& worker : running) {
-            if (worker.deadline > 0)
-                wait = std::min(wait, std::max(0.0, worker.deadline - now));
+            if (worker.deadline > 0) {
+                const double due = worker.deadline + (worker.timedOut ? kEndGrace : 0);
+                wait = std::min(wait, std::max(0.0, due - now));
+            }
             if (worker.fd < 0 && worker.exitFd < 0)
                 wait = std::min(wait, 0.001); // its pipe has closed: look for its end soon
         }
@@ -586,6 +591,12 @@ int Batch::Run()
                     worker.ended = true;
                     worker.fd = -1;
                 }
+            } else if (worker.timedOut && worker.slot >= 0 && !worker.ended &&
+                       after >= worker.deadline + kEndGrace) {
+                // Killed, yet its end was never reported: the slot starts afresh.
+                worker.endStatus = launchers[std::size_t(worker.slot)]->Stop();
+                worker.ended = true;
+                worker.fd = -1;
             }
         }
         // A worker is done once its pipe has closed and it has ended; a worker that closed

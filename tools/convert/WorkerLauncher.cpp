@@ -118,8 +118,9 @@ bool DecodeRequest(const std::string& fields, WorkerJob& job)
             while (waitpid(worker, &status, 0) < 0 && errno == EINTR) {
             }
         }
+        // A worker ended in the middle of a line leaves it open: close it first.
         char line[32];
-        const int n = std::snprintf(line, sizeof line, "ended\t%d\n", status);
+        const int n = std::snprintf(line, sizeof line, "\nended\t%d\n", status);
         WriteFully(kReportFd, line, std::size_t(n));
     }
 }
