@@ -30,7 +30,7 @@ endif()
 
 file(WRITE ${WORK_DIR}/cube.sample "2\n")
 run(${SCAN} --plugin-dir ${WORK_DIR}/build/plugin ${WORK_DIR}/cube.sample)
-if(NOT run_output MATCHES "Sample Cube \\(\\*\\.sample\\)\": 1 meshes, 12 faces, 8 vertices")
+if(NOT run_output MATCHES "Sample Cube \\(\\*\\.sample\\)\": 1 mesh, 12 faces, 8 vertices")
     message(FATAL_ERROR "unexpected scan output:\n${run_output}")
 endif()
 file(REMOVE_RECURSE ${WORK_DIR})

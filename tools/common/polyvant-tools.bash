@@ -1,4 +1,4 @@
-# Bash completion for polyvant-convert and polyvant-info.
+# Bash completion for polyvant-convert, polyvant-info and polyvant-scan.
 
 _polyvant_classes()
 {
@@ -52,5 +52,22 @@ _polyvant_info()
     COMPREPLY=($(compgen -f -- "$cur"))
 }
 
+_polyvant_scan()
+{
+    local cur prev
+    cur=${COMP_WORDS[COMP_CWORD]}
+    prev=${COMP_WORDS[COMP_CWORD-1]}
+    case $prev in
+        --plugin-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
+        --option) return ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "--plugin-dir --option -h --help" -- "$cur"))
+        return
+    fi
+    COMPREPLY=($(compgen -f -- "$cur"))
+}
+
 complete -o filenames -F _polyvant_convert polyvant-convert
 complete -o filenames -F _polyvant_info polyvant-info
+complete -o filenames -F _polyvant_scan polyvant-scan

@@ -110,10 +110,11 @@ void PrintCounts(const std::string& file, const char* className, const ObjectLis
             ++others;
         }
     }
-    std::printf("%s: \"%s\": %lu meshes, %lu faces, %lu vertices", file.c_str(), className, meshes,
-                faces, vertices);
+    std::printf("%s: \"%s\": %lu %s, %lu %s, %lu %s", file.c_str(), className, meshes,
+                meshes == 1 ? "mesh" : "meshes", faces, faces == 1 ? "face" : "faces", vertices,
+                vertices == 1 ? "vertex" : "vertices");
     if (others)
-        std::printf(", %lu other objects", others);
+        std::printf(", %lu other %s", others, others == 1 ? "object" : "objects");
     std::printf("\n");
     for (const ImportProblem& problem : checked.problems)
         std::printf("  skipped %s: %s\n", problem.object.c_str(), problem.reason.c_str());
