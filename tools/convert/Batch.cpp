@@ -423,8 +423,11 @@ void Batch::Collect(Running& worker)
             continue;
         if (n == 0 || errno != EAGAIN) {
             if (worker.slot >= 0) {
-                // The launcher itself has gone: what ended it ended the file too.
-                worker.endStatus = launchers[std::size_t(worker.slot)]->Stop();
+                // The launcher itself has gone: unless the worker's end was reported,
+                // what ended the launcher ended the file too.
+                const int status = launchers[std::size_t(worker.slot)]->Stop();
+                if (!worker.ended)
+                    worker.endStatus = status;
                 worker.ended = true;
             } else {
                 close(worker.fd);
