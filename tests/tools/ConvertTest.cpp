@@ -1,3 +1,4 @@
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -216,6 +217,48 @@ TEST_F(ConvertTest, ASlotProcessOrWorkerThatDiesCostsOnlyItsFile)
     for (const char* good : {"a", "c", "e"})
         EXPECT_EQ(ReadFile(dir / "out" / (std::string(good) + ".fx")), "1 objects\n") << good;
     EXPECT_TRUE(Leftovers(dir / "out").empty());
+}
+
+// A process a plug-in leaves behind may hold the report pipe open: the file is done when
+// its worker has ended, and nothing written after that is taken for its report.
+TEST_F(ConvertTest, AProcessLeftBehindDoesNotHoldUpTheFile)
+{
+    WriteFile(dir / "a.straggler", "0 0 0  1 0 0  0 1 0\n");
+    const Outcome outcome = Convert(
+        {"--plugin-dir", kFixturePlugins, "--time-limit", "20", "-j", "1", "a.straggler", "a.fx"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(ReadFile(dir / "a.fx"), "1 objects\n");
+    EXPECT_EQ(outcome.err.find("late line"), std::string::npos) << outcome.err;
+}
+
+// An interrupt or a termination ends the workers, launchers included, and reports the
+// files not converted; no process and no temporary file is left.
+TEST_F(ConvertTest, InterruptEndsEveryWorkerAndLeavesNothingBehind)
+{
+    const std::string triangle = "0 0 0  1 0 0  0 1 0\n";
+    for (const char* name : {"a.good", "b.hang", "c.hang", "d.hang"})
+        WriteFile(dir / name, triangle);
+    for (const char* jobs : {"1", "2"}) {
+        for (int sig : {SIGINT, SIGTERM}) {
+            const Outcome outcome = RunProgramAndSignal(
+                ConvertProgram(),
+                {"--plugin-dir", kFixturePlugins, "--to", "fx", "-o", "out", "-j", jobs, "a.good",
+                 "b.hang", "c.hang", "d.hang"},
+                dir.Path(), {"XDG_CONFIG_HOME=" + (dir / "config").string()}, 1.0, sig);
+            const std::string label = std::string("-j ") + jobs + ", signal " + std::to_string(sig);
+            EXPECT_EQ(outcome.status, 130) << label << outcome.err;
+            EXPECT_NE(outcome.err.find("interrupted; 3 files not converted"), std::string::npos)
+                << label << outcome.err;
+            EXPECT_EQ(ReadFile(dir / "out" / "a.fx"), "1 objects\n") << label;
+            EXPECT_TRUE(Leftovers(dir / "out").empty()) << label;
+            // Nothing of the batch runs on in this test's folder.
+            for (const auto& entry : fs::directory_iterator("/proc")) {
+                std::error_code ec;
+                EXPECT_NE(fs::read_symlink(entry.path() / "cwd", ec), dir.Path())
+                    << label << ": process " << entry.path().filename() << " still runs";
+            }
+        }
+    }
 }
 
 // On a terminal one line shows the files done and the current file's progress, as the

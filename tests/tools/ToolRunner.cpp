@@ -1,6 +1,7 @@
 #include "ToolRunner.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -32,6 +33,13 @@ std::vector<char*> Pointers(std::vector<std::string>& strings)
 Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
                    const std::filesystem::path& dir, const std::vector<std::string>& environment)
 {
+    return RunProgramAndSignal(program, args, dir, environment, 0, 0);
+}
+
+Outcome RunProgramAndSignal(const std::string& program, const std::vector<std::string>& args,
+                            const std::filesystem::path& dir,
+                            const std::vector<std::string>& environment, double seconds, int signal)
+{
     const std::filesystem::path outPath = dir / ".stdout", errPath = dir / ".stderr";
     std::vector<std::string> argStrings = {program};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
@@ -58,6 +66,10 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0)
         throw std::runtime_error("cannot start " + program);
+    if (signal != 0) {
+        usleep(useconds_t(seconds * 1e6));
+        kill(pid, signal);
+    }
     int status = 0;
     waitpid(pid, &status, 0);
     Outcome outcome;

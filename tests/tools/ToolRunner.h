@@ -17,6 +17,12 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
                    const std::filesystem::path& dir,
                    const std::vector<std::string>& environment = {});
 
+// The same, sending signal to the program after the given seconds.
+Outcome RunProgramAndSignal(const std::string& program, const std::vector<std::string>& args,
+                            const std::filesystem::path& dir,
+                            const std::vector<std::string>& environment, double seconds,
+                            int signal);
+
 // The same on a terminal (80 columns): standard output and error together, as shown.
 Outcome RunProgramOnTerminal(const std::string& program, const std::vector<std::string>& args,
                              const std::filesystem::path& dir,

@@ -57,6 +57,16 @@ struct Running {
     std::vector<std::pair<std::string, std::string>> messages; // severity, text
 };
 
+// Sends sig to the worker through its pidfd when there is one, which cannot reach another
+// process that took over the number.
+void SignalWorker(const Running& worker, int sig)
+{
+    if (worker.exitFd >= 0 && syscall(SYS_pidfd_send_signal, worker.exitFd, sig, nullptr, 0) == 0)
+        return;
+    if (worker.pid > 0)
+        kill(worker.pid, sig);
+}
+
 // Terminal columns of UTF-8 text, taking each character as one column.
 std::size_t Columns(const std::string& text)
 {
@@ -94,6 +104,16 @@ void RemoveTemporary(const std::string& temporary)
         const std::string name = entry.path().filename().string();
         if (name.size() == inner.size() + 6 && name.compare(0, inner.size(), inner) == 0)
             std::filesystem::remove(entry.path(), ec);
+    }
+}
+
+// Waits up to `seconds` for the worker's pidfd to say that it has ended.
+void AwaitEnd(int pidfd, double seconds)
+{
+    if (pidfd < 0)
+        return;
+    pollfd end{pidfd, POLLIN, 0};
+    while (poll(&end, 1, int(seconds * 1000)) < 0 && errno == EINTR) {
     }
 }
 
@@ -380,8 +400,13 @@ void Batch::Parse(Running& worker, const std::string& line)
     const std::string first = rest.substr(0, tab2);
     std::string second = tab2 == std::string::npos ? "" : rest.substr(tab2 + 1);
     if (kind == "started") {
-        if (worker.pid == 0)
+        if (worker.pid == 0) {
             worker.pid = std::atoi(first.c_str());
+            // The launcher keeps the worker unreaped until its end has been read, so the
+            // number is still the worker's here.
+            if (worker.pid > 0)
+                worker.exitFd = static_cast<int>(syscall(SYS_pidfd_open, worker.pid, 0));
+        }
     } else if (kind == "ended") {
         worker.ended = true;
         worker.endStatus = std::atoi(first.c_str());
@@ -445,7 +470,18 @@ void Batch::Finish(Running& worker, int status)
     const FilePlan& plan = plans[worker.plan];
     const bool exitedCleanly = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     std::string reason;
-    if (worker.timedOut)
+    if (worker.haveResult && worker.ok) {
+        // The output was complete and in place when the worker said so.
+        if (!exitedCleanly)
+            worker.messages.emplace_back(
+                "warning", worker.timedOut ? "the time limit ended the worker after it had finished"
+                           : WIFSIGNALED(status)
+                               ? "the worker was ended by " + SignalDescription(WTERMSIG(status)) +
+                                     " after it had finished"
+                               : "the worker ended with exit status " +
+                                     std::to_string(WEXITSTATUS(status)) +
+                                     " after it had finished");
+    } else if (worker.timedOut)
         reason = "ended by the time limit of " + std::to_string(settings.timeLimitSeconds) +
                  " s (--time-limit)";
     else if (WIFSIGNALED(status))
@@ -505,9 +541,12 @@ void Batch::StopAll()
 {
     for (Running& worker : running) {
         if (worker.slot >= 0) {
-            if (worker.pid > 0)
-                kill(worker.pid, SIGKILL);
+            // Gone before its temporaries are looked for, or it might make one after.
+            SignalWorker(worker, SIGKILL);
+            AwaitEnd(worker.exitFd, 2);
             launchers[std::size_t(worker.slot)]->Stop();
+            if (worker.exitFd >= 0)
+                close(worker.exitFd);
             RemoveTemporary(worker.temporary);
             continue;
         }
@@ -547,6 +586,7 @@ int Batch::Run()
             launchers.push_back(std::make_unique<WorkerLauncher>());
     }
     std::size_t next = 0;
+    int pollError = 0;
     while (!g_interrupted && (next < plans.size() || !running.empty())) {
         while (next < plans.size() && running.size() < std::max(1u, settings.jobs)) {
             const std::size_t index = next++;
@@ -571,23 +611,42 @@ int Batch::Run()
             if (worker.fd < 0 && worker.exitFd < 0)
                 wait = std::min(wait, 0.001); // its pipe has closed: look for its end soon
         }
-        // A worker's pipe until it closes, then its end. poll passes over fd -1.
+        // A worker's pipe, and for a worker of the batch's own also its end: a program it
+        // left behind may hold the pipe open. poll passes over fd -1.
         std::vector<pollfd> fds;
-        for (const Running& worker : running)
-            fds.push_back({worker.fd >= 0 ? worker.fd : worker.exitFd, POLLIN, 0});
+        for (const Running& worker : running) {
+            fds.push_back({worker.fd, POLLIN, 0});
+            fds.push_back({worker.slot < 0 ? worker.exitFd : -1, POLLIN, 0});
+        }
         const int ready = poll(fds.data(), fds.size(), int(wait * 1000) + 1);
-        if (ready < 0 && errno != EINTR)
+        if (ready < 0 && errno != EINTR) {
+            pollError = errno;
             break;
+        }
         for (std::size_t i = 0; i < running.size(); ++i) {
-            if (ready > 0 && fds[i].revents != 0 && running[i].fd >= 0)
-                Collect(running[i]);
+            Running& worker = running[i];
+            if (ready > 0 && fds[2 * i].revents != 0 && worker.fd >= 0)
+                Collect(worker);
+            if (ready > 0 && fds[2 * i + 1].revents != 0 && worker.fd >= 0) {
+                // Ended: what it wrote is in the pipe already; nothing later counts.
+                Collect(worker);
+                if (worker.fd >= 0)
+                    close(worker.fd);
+                worker.fd = -1;
+            }
         }
         const double after = MonotonicSeconds();
         for (Running& worker : running) {
-            if (worker.deadline > 0 && after >= worker.deadline && !worker.timedOut) {
+            if (worker.deadline > 0 && after >= worker.deadline && !worker.timedOut &&
+                !worker.ended) {
+                // What it reported meanwhile first: it may have finished, or said its number.
+                if (worker.fd >= 0)
+                    Collect(worker);
+                if (worker.ended)
+                    continue;
                 worker.timedOut = true;
                 if (worker.pid > 0) {
-                    kill(worker.pid, SIGKILL);
+                    SignalWorker(worker, SIGKILL);
                 } else if (worker.slot >= 0) {
                     // Not yet known by number: its launcher goes, and takes it along.
                     worker.endStatus = launchers[std::size_t(worker.slot)]->Stop();
@@ -597,6 +656,7 @@ int Batch::Run()
             } else if (worker.timedOut && worker.slot >= 0 && !worker.ended &&
                        after >= worker.deadline + kEndGrace) {
                 // Killed, yet its end was never reported: the slot starts afresh.
+                AwaitEnd(worker.exitFd, 1);
                 worker.endStatus = launchers[std::size_t(worker.slot)]->Stop();
                 worker.ended = true;
                 worker.fd = -1;
@@ -630,15 +690,21 @@ int Batch::Run()
     }
     ClearProgress();
     int status = failed == 0 ? 0 : 1;
-    if (!g_interrupted) {
+    if (!g_interrupted && running.empty()) {
         for (auto& launcher : launchers)
             launcher->Finish();
     } else {
         StopAll();
         const std::size_t left = plans.size() - converted - failed - repeated;
-        std::fprintf(stderr, "polyvant-convert: interrupted; %zu %s not converted\n", left,
-                     left == 1 ? "file" : "files");
-        status = 130;
+        if (g_interrupted)
+            std::fprintf(stderr, "polyvant-convert: interrupted; %zu %s not converted\n", left,
+                         left == 1 ? "file" : "files");
+        else
+            std::fprintf(stderr,
+                         "polyvant-convert: cannot wait for the workers: %s; %zu %s not "
+                         "converted\n",
+                         std::strerror(pollError), left, left == 1 ? "file" : "files");
+        status = g_interrupted ? 130 : 1;
     }
     if (!settings.quiet || failed > 0)
         std::printf("%zu converted, %zu failed\n", converted, failed);

@@ -92,15 +92,37 @@ bool DecodeRequest(const std::string& fields, WorkerJob& job)
     return true;
 }
 
+// The wait status that waitpid would have given for what waitid found.
+int WaitStatus(const siginfo_t& info)
+{
+    if (info.si_code == CLD_EXITED)
+        return (info.si_status & 0xff) << 8;
+    return (info.si_status & 0x7f) | (info.si_code == CLD_DUMPED ? 0x80 : 0);
+}
+
+// Paths of up to PATH_MAX each, three of them, and three numbers.
+constexpr std::uint32_t kMaxRequest = 4 * 4096 + 64;
+
 [[noreturn]] void LauncherLoop(const WorkerJob& base, int requestFd)
 {
+    pid_t ended = 0; // reported, and left unreaped until the batch asks for the next file
     for (;;) {
         std::uint32_t size = 0;
-        std::string fields;
-        if (!ReadFully(requestFd, &size, sizeof size))
+        const bool more = ReadFully(requestFd, &size, sizeof size);
+        // Until the batch has read a worker's end, its pid stays taken, so that the batch
+        // can never signal another process by that number.
+        if (ended > 0) {
+            while (waitpid(ended, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            ended = 0;
+        }
+        if (!more)
             _exit(0); // the batch is done with this slot
-        fields.resize(size);
+        std::string fields;
         WorkerJob job = base;
+        if (size > kMaxRequest)
+            _exit(1);
+        fields.resize(size);
         if (!ReadFully(requestFd, fields.data(), size) || !DecodeRequest(fields, job))
             _exit(1);
         std::fflush(nullptr);
@@ -115,8 +137,11 @@ bool DecodeRequest(const std::string& fields, WorkerJob& job)
             WriteFully(kReportFd, line.data(), line.size());
             status = 1 << 8; // exit status 1
         } else {
-            while (waitpid(worker, &status, 0) < 0 && errno == EINTR) {
+            siginfo_t info{};
+            while (waitid(P_PID, id_t(worker), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
             }
+            status = WaitStatus(info);
+            ended = worker;
         }
         // A worker ended in the middle of a line leaves it open: close it first.
         char line[32];
@@ -149,7 +174,11 @@ void RunForkedWorker(const WorkerJob& job, pid_t parent, int reportFd,
     if (reportFd >= 0) {
         dup2(reportFd, kReportFd);
         ::close(reportFd);
-    } else {
+    }
+    // A program the plug-in runs does not inherit the report pipe, and so cannot hold
+    // it open or write into the report of another file.
+    fcntl(kReportFd, F_SETFD, FD_CLOEXEC);
+    if (reportFd < 0) {
         // The launcher's report pipe is there already; say who to end on a time limit.
         char line[32];
         const int n = std::snprintf(line, sizeof line, "started\t%d\n", int(getpid()));
