@@ -100,8 +100,8 @@ int WaitStatus(const siginfo_t& info)
     return (info.si_status & 0x7f) | (info.si_code == CLD_DUMPED ? 0x80 : 0);
 }
 
-// Paths of up to PATH_MAX each, three of them, and three numbers.
-constexpr std::uint32_t kMaxRequest = 4 * 4096 + 64;
+// Far above three paths and three numbers; a longer length means a garbled stream.
+constexpr std::uint32_t kMaxRequest = 1u << 20;
 
 [[noreturn]] void LauncherLoop(const WorkerJob& base, int requestFd)
 {
