@@ -36,6 +36,13 @@ best() {
         fi
     done
     printf "%-34s wall %7.3f s  peak %6d MiB\n" "$label" "$best_wall" $((best_mem / 1024))
+    last_best=$best_wall
+}
+
+# "-j 1 / -j 2" of the last four lines: polyvant's, then the floor's.
+ratios() {
+    awk -v a="$1" -v b="$2" -v c="$3" -v d="$4" \
+        'BEGIN{printf "ratio -j 1 / -j 2: polyvant %.2f, floor %.2f (goal 1.8)\n", a / b, c / d}'
 }
 
 sizes="1m 4m"
@@ -63,9 +70,13 @@ for i in $(seq -w 1 100); do
 done
 echo "== batch of 100 small OBJ files to binary STL"
 best "polyvant -j 1" "$convert" -q -j 1 --to stl -o "$out/small-out" "$out"/small/*.obj
+p1=$last_best
 best "polyvant -j 2" "$convert" -q -j 2 --to stl -o "$out/small-out" "$out"/small/*.obj
+p2=$last_best
 best "floor    -j 1" "$floor" batch 1 "$out/small-floor" "$out"/small/*.obj
+f1=$last_best
 best "floor    -j 2" "$floor" batch 2 "$out/small-floor" "$out"/small/*.obj
+ratios "$p1" "$p2" "$f1" "$last_best"
 
 # The same into memory (tmpfs), where no flush waits for the disk: what is left of the
 # gap between -j 1 and -j 2 is process and file-system work that does not overlap.
@@ -73,7 +84,11 @@ if mem=$(mktemp -d -p /dev/shm 2>/dev/null); then
     trap 'rm -rf "$out" "$mem"' EXIT
     echo "== the same batch written to tmpfs"
     best "polyvant -j 1" "$convert" -q -j 1 --to stl -o "$mem/small-out" "$out"/small/*.obj
+    p1=$last_best
     best "polyvant -j 2" "$convert" -q -j 2 --to stl -o "$mem/small-out" "$out"/small/*.obj
+    p2=$last_best
     best "floor    -j 1" "$floor" batch 1 "$mem/small-floor" "$out"/small/*.obj
+    f1=$last_best
     best "floor    -j 2" "$floor" batch 2 "$mem/small-floor" "$out"/small/*.obj
+    ratios "$p1" "$p2" "$f1" "$last_best"
 fi
