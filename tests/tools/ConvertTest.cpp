@@ -219,6 +219,50 @@ TEST_F(ConvertTest, ASlotProcessOrWorkerThatDiesCostsOnlyItsFile)
     EXPECT_TRUE(Leftovers(dir / "out").empty());
 }
 
+// Files sent to a slot to follow its current one are started again elsewhere when the
+// slot's process dies before starting them.
+TEST_F(ConvertTest, FilesWaitingInASlotThatDiesAreStartedAgain)
+{
+    const std::string triangle = "0 0 0  1 0 0  0 1 0\n";
+    const std::vector<std::string> names = {"a.orphan", "b.orphan", "c.good", "d.good"};
+    for (const std::string& name : names)
+        WriteFile(dir / name, triangle);
+    std::vector<std::string> args = {"--plugin-dir", kFixturePlugins, "--time-limit", "20"};
+    for (const char* more : {"--to", "fx", "-o", "out", "-j", "2"})
+        args.push_back(more);
+    args.insert(args.end(), names.begin(), names.end());
+    const Outcome outcome = Convert(args);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.out.find("2 converted, 2 failed"), std::string::npos) << outcome.out;
+    for (const char* orphan : {"a.orphan", "b.orphan"})
+        EXPECT_NE(outcome.err.find(std::string(orphan) + ": the conversion was ended by signal 9"),
+                  std::string::npos)
+            << outcome.err;
+    for (const char* good : {"c", "d"})
+        EXPECT_EQ(ReadFile(dir / "out" / (std::string(good) + ".fx")), "1 objects\n") << good;
+    EXPECT_TRUE(Leftovers(dir / "out").empty());
+}
+
+// A file sent to follow one that hangs does not wait for the time limit when another slot
+// runs out of work: by the interrupt, only the hanging file is left.
+TEST_F(ConvertTest, AFileWaitingBehindAHangingOneMovesToAnIdleSlot)
+{
+    const std::string triangle = "0 0 0  1 0 0  0 1 0\n";
+    for (const char* name : {"a.hang", "b.slow", "c.good", "d.good"})
+        WriteFile(dir / name, triangle);
+    const Outcome outcome = RunProgramAndSignal(
+        ConvertProgram(),
+        {"--plugin-dir", kFixturePlugins, "--to", "fx", "-o", "out", "-j", "2", "a.hang", "b.slow",
+         "c.good", "d.good"},
+        dir.Path(), {"XDG_CONFIG_HOME=" + (dir / "config").string()}, 3.0, SIGINT);
+    EXPECT_EQ(outcome.status, 130) << outcome.err;
+    EXPECT_NE(outcome.err.find("interrupted; 1 file not converted"), std::string::npos)
+        << outcome.err;
+    for (const char* done : {"b", "c", "d"})
+        EXPECT_EQ(ReadFile(dir / "out" / (std::string(done) + ".fx")), "1 objects\n") << done;
+    EXPECT_TRUE(Leftovers(dir / "out").empty());
+}
+
 // A process a plug-in leaves behind may hold the report pipe open: the file is done when
 // its worker has ended, and nothing written after that is taken for its report.
 TEST_F(ConvertTest, AProcessLeftBehindDoesNotHoldUpTheFile)

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
@@ -51,6 +52,10 @@ struct Running {
     bool haveResult = false;
     bool ended = false; // its launcher has reported its end
     int endStatus = 0;
+    bool queued = false;  // sent to its slot's launcher, waiting behind the slot's file
+    bool taken = false;   // queued, and taken by the launcher: no longer withdrawn
+    bool heard = false;   // a line of its own has come
+    bool dropped = false; // its launcher went before starting it: to be started again
     bool ok = false;
     std::string reason;
     std::string faces, vertices;
@@ -123,6 +128,14 @@ std::string NormalPath(const std::string& path)
     return std::filesystem::absolute(path, ec).lexically_normal().string();
 }
 
+// Where the next file goes: a worker of the batch's own, a slot's launcher with nothing
+// to do, or a slot's launcher as the next file after the one it converts.
+enum class Place { None, Direct, Slot, Behind };
+struct Placement {
+    Place place = Place::None;
+    int slot = -1;
+};
+
 class Batch {
 public:
     Batch(const BatchSettings& settings, std::vector<FilePlan>& plans)
@@ -141,10 +154,17 @@ private:
     void Refuse(const FilePlan& plan, const std::string& reason);
     std::string PreCheck(std::size_t index);
     bool RepeatsAnEarlierFile(std::size_t index);
-    bool Start(std::size_t index);
-    bool StartInSlot(Running& worker, const WorkerJob& job);
+    Placement FindPlace() const;
+    void Dispatch();
+    bool MoveQueued(int slot);
+    bool Start(std::size_t index, Placement place);
+    bool StartInSlot(Running& worker, const WorkerJob& job, int slot);
     std::vector<int> OpenDescriptors() const;
     void Collect(Running& worker);
+    void CollectSlot(int slot);
+    Running* Front(int slot);
+    void Promote(int slot);
+    void LoseSlot(int slot, int status);
     void Finish(Running& worker, int status);
     void Parse(Running& worker, const std::string& line);
     void DrawProgress(bool force);
@@ -156,6 +176,10 @@ private:
     std::vector<Running> running;
     // With more than one job, each slot's workers are forked by a launcher of its own.
     std::vector<std::unique_ptr<WorkerLauncher>> launchers;
+    std::vector<std::string> slotBuffers; // a launcher's report lines, not yet complete
+    std::size_t next = 0;                 // the next file to start
+    std::deque<std::size_t> again;        // files to start again: their launcher went first
+    std::unordered_map<std::size_t, int> restarts;
     std::size_t converted = 0;
     std::size_t failed = 0;
     std::size_t repeated = 0;
@@ -192,7 +216,11 @@ void Batch::DrawProgress(bool force)
     // Names give way first, so the percentages stay in sight on a narrow terminal.
     std::vector<std::string> names;
     std::size_t fixed = Columns(line);
+    std::vector<const Running*> shown;
     for (const Running& worker : running) {
+        if (worker.queued || worker.dropped)
+            continue;
+        shown.push_back(&worker);
         names.push_back(std::filesystem::path(plans[worker.plan].input).filename().string());
         fixed += 3 + 5; // " | " and " 100%"
     }
@@ -203,9 +231,9 @@ void Batch::DrawProgress(bool force)
         names.empty() || fixed + nameColumns <= width
             ? std::string::npos
             : std::max<std::size_t>(4, (width > fixed ? width - fixed : 0) / names.size());
-    for (std::size_t i = 0; i < running.size(); ++i) {
+    for (std::size_t i = 0; i < shown.size(); ++i) {
         char percent[16];
-        std::snprintf(percent, sizeof percent, " %3d%%", int(running[i].fraction * 100 + 0.5));
+        std::snprintf(percent, sizeof percent, " %3d%%", int(shown[i]->fraction * 100 + 0.5));
         line += " | " + Shorten(names[i], each) + percent;
     }
     line = Shorten(line, width);
@@ -275,7 +303,89 @@ std::string Batch::PreCheck(std::size_t index)
     return "";
 }
 
-bool Batch::Start(std::size_t index)
+// With launchers, a slot's next file is sent while its current one converts, so that it
+// starts the moment the slot is free: the batch's own process, woken on a busy core, may
+// wait a millisecond to run, which a batch of small files would otherwise spend idle.
+Placement Batch::FindPlace() const
+{
+    const auto live = [](const Running& worker) { return !worker.ended && !worker.dropped; };
+    const std::size_t active =
+        std::size_t(std::count_if(running.begin(), running.end(), [&](const Running& worker) {
+            return live(worker) && !worker.queued;
+        }));
+    if (launchers.empty())
+        return {active < std::max(1u, settings.jobs) ? Place::Direct : Place::None, -1};
+    Placement behind;
+    double earliest = 0;
+    for (std::size_t slot = 0; slot < launchers.size(); ++slot) {
+        const Running* only = nullptr;
+        int count = 0;
+        for (const Running& worker : running) {
+            if (worker.slot == int(slot) && live(worker)) {
+                only = &worker;
+                ++count;
+            }
+        }
+        if (count == 0 && active < settings.jobs)
+            return {Place::Slot, int(slot)};
+        // Only once the launcher has started it, and the batch holds its pidfd: the
+        // launcher reaps a worker when it takes the next request.
+        if (count == 1 && !only->queued && only->pid > 0 && !only->timedOut &&
+            launchers[slot]->Running() && (behind.slot < 0 || only->started < earliest)) {
+            behind = {Place::Behind, int(slot)};
+            earliest = only->started;
+        }
+    }
+    return behind;
+}
+
+// Starts files while there is room: files whose launcher went first, then new ones, and
+// at the end of the list a file waiting behind another moves to a slot with nothing to do.
+void Batch::Dispatch()
+{
+    for (;;) {
+        const Placement place = FindPlace();
+        if (place.place == Place::None)
+            return;
+        std::size_t index = 0;
+        if (!again.empty()) {
+            index = again.front();
+            again.pop_front();
+        } else if (next < plans.size()) {
+            index = next++;
+            if (RepeatsAnEarlierFile(index))
+                continue;
+            if (const std::string refusal = PreCheck(index); !refusal.empty()) {
+                Refuse(plans[index], refusal);
+                continue;
+            }
+        } else {
+            if (place.place == Place::Slot && MoveQueued(place.slot))
+                continue;
+            return;
+        }
+        Start(index, place);
+    }
+}
+
+bool Batch::MoveQueued(int slot)
+{
+    for (auto it = running.begin(); it != running.end(); ++it) {
+        if (!it->queued || it->taken || it->dropped)
+            continue;
+        if (!launchers[std::size_t(it->slot)]->Withdraw()) {
+            it->taken = true; // its launcher has it, and starts it next
+            continue;
+        }
+        const std::size_t index = it->plan;
+        running.erase(it);
+        Start(index, {Place::Slot, slot});
+        return true;
+    }
+    return false;
+}
+
+bool Batch::Start(std::size_t index, Placement place)
 {
     const FilePlan& plan = plans[index];
     const std::filesystem::path output(plan.output);
@@ -304,9 +414,23 @@ bool Batch::Start(std::size_t index)
     job.reportProgress = showProgress;
 
     worker.started = MonotonicSeconds();
+    if (place.place == Place::Behind) {
+        // Its clock starts when it becomes the slot's file.
+        WorkerLauncher& launcher = *launchers[std::size_t(place.slot)];
+        if (!launcher.Launch(job)) {
+            Refuse(plan, std::string("cannot start a worker: ") + std::strerror(errno));
+            return false;
+        }
+        worker.slot = place.slot;
+        worker.pid = 0;
+        worker.fd = launcher.ReportFd();
+        worker.queued = true;
+        running.push_back(std::move(worker));
+        return true;
+    }
     if (settings.timeLimitSeconds > 0)
         worker.deadline = worker.started + double(settings.timeLimitSeconds);
-    if (!launchers.empty() && StartInSlot(worker, job)) {
+    if (place.place == Place::Slot && StartInSlot(worker, job, place.slot)) {
         running.push_back(std::move(worker));
         return true;
     }
@@ -361,34 +485,71 @@ std::vector<int> Batch::OpenDescriptors() const
     for (const auto& launcher : launchers) {
         open.push_back(launcher->ReportFd());
         open.push_back(launcher->RequestFd());
+        open.push_back(launcher->QueueFd());
     }
     return open;
 }
 
-// Hands the file to a free slot's launcher, starting the launcher first when needed;
-// false when none can take it, and the batch forks the worker itself.
-bool Batch::StartInSlot(Running& worker, const WorkerJob& job)
+// Hands the file to the idle slot's launcher, starting the launcher first when needed;
+// false when it cannot take it, and the batch forks the worker itself.
+bool Batch::StartInSlot(Running& worker, const WorkerJob& job, int slot)
 {
-    for (std::size_t slot = 0; slot < launchers.size(); ++slot) {
-        if (std::any_of(running.begin(), running.end(),
-                        [&](const Running& other) { return other.slot == int(slot); }))
-            continue;
-        WorkerLauncher& launcher = *launchers[slot];
-        // A launcher that went away is started again, once.
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            if (!launcher.Running() && !launcher.Start(job, OpenDescriptors()))
-                return false;
-            if (launcher.Launch(job)) {
-                worker.slot = int(slot);
-                worker.pid = 0;
-                worker.fd = launcher.ReportFd();
-                return true;
-            }
-            launcher.Stop();
+    WorkerLauncher& launcher = *launchers[std::size_t(slot)];
+    // A launcher that went away is started again, once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!launcher.Running() && !launcher.Start(job, OpenDescriptors()))
+            return false;
+        slotBuffers[std::size_t(slot)].clear();
+        if (launcher.Launch(job)) {
+            worker.slot = slot;
+            worker.pid = 0;
+            worker.fd = launcher.ReportFd();
+            return true;
         }
-        return false;
+        launcher.Stop();
     }
     return false;
+}
+
+// The slot's file: the first of its files that has not ended.
+Running* Batch::Front(int slot)
+{
+    for (Running& worker : running) {
+        if (worker.slot == slot && !worker.ended && !worker.dropped)
+            return &worker;
+    }
+    return nullptr;
+}
+
+// The file waiting behind the one that ended becomes the slot's file.
+void Batch::Promote(int slot)
+{
+    Running* front = Front(slot);
+    if (front == nullptr || !front->queued)
+        return;
+    front->queued = false;
+    front->started = MonotonicSeconds();
+    if (settings.timeLimitSeconds > 0)
+        front->deadline = front->started + double(settings.timeLimitSeconds);
+}
+
+// The slot's launcher has gone: the file it converted ends with what ended the launcher,
+// unless it had not started yet; such files are started again, once.
+void Batch::LoseSlot(int slot, int status)
+{
+    for (Running& worker : running) {
+        if (worker.slot != slot || worker.ended || worker.dropped)
+            continue;
+        worker.fd = -1;
+        if (!worker.heard && !worker.timedOut && restarts[worker.plan]++ == 0) {
+            worker.dropped = true;
+            again.push_back(worker.plan);
+            continue;
+        }
+        worker.ended = true;
+        worker.endStatus = status;
+    }
+    slotBuffers[std::size_t(slot)].clear();
 }
 
 void Batch::Parse(Running& worker, const std::string& line)
@@ -402,8 +563,8 @@ void Batch::Parse(Running& worker, const std::string& line)
     if (kind == "started") {
         if (worker.pid == 0) {
             worker.pid = std::atoi(first.c_str());
-            // The launcher keeps the worker unreaped until its end has been read, so the
-            // number is still the worker's here.
+            // The launcher keeps the worker unreaped until the batch sends the next
+            // request, which it does only after this, so the number is still the worker's.
             if (worker.pid > 0)
                 worker.exitFd = static_cast<int>(syscall(SYS_pidfd_open, worker.pid, 0));
         }
@@ -429,6 +590,10 @@ void Batch::Parse(Running& worker, const std::string& line)
 
 void Batch::Collect(Running& worker)
 {
+    if (worker.slot >= 0) {
+        CollectSlot(worker.slot);
+        return;
+    }
     char chunk[4096];
     for (;;) {
         const ssize_t n = read(worker.fd, chunk, sizeof chunk);
@@ -447,18 +612,46 @@ void Batch::Collect(Running& worker)
         if (n < 0 && errno == EINTR)
             continue;
         if (n == 0 || errno != EAGAIN) {
-            if (worker.slot >= 0) {
-                // The launcher itself has gone: unless the worker's end was reported,
-                // what ended the launcher ended the file too.
-                const int status = launchers[std::size_t(worker.slot)]->Stop();
-                if (!worker.ended)
-                    worker.endStatus = status;
-                worker.ended = true;
-            } else {
-                close(worker.fd);
-            }
+            close(worker.fd);
             worker.fd = -1;
         }
+        return;
+    }
+}
+
+// A launcher's lines belong to its slot's file, and after that file's end to the next.
+void Batch::CollectSlot(int slot)
+{
+    WorkerLauncher& launcher = *launchers[std::size_t(slot)];
+    std::string& buffer = slotBuffers[std::size_t(slot)];
+    char chunk[4096];
+    while (launcher.ReportFd() >= 0) {
+        const ssize_t n = read(launcher.ReportFd(), chunk, sizeof chunk);
+        if (n > 0) {
+            buffer.append(chunk, std::size_t(n));
+            std::size_t end;
+            while ((end = buffer.find('\n')) != std::string::npos) {
+                const std::string line = buffer.substr(0, end);
+                buffer.erase(0, end + 1);
+                Running* front = Front(slot);
+                if (front == nullptr || line.empty())
+                    continue;
+                front->heard = true;
+                Parse(*front, line);
+                if (front->ended)
+                    Promote(slot);
+            }
+            // A worker that floods the pipe without line breaks is cut short.
+            if (buffer.size() > (1u << 20))
+                buffer.clear();
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // The launcher itself has gone: unless the worker's end was reported, what ended
+        // the launcher ended the file too.
+        if (n == 0 || errno != EAGAIN)
+            LoseSlot(slot, launcher.Stop());
         return;
     }
 }
@@ -584,20 +777,11 @@ int Batch::Run()
     if (settings.jobs > 1 && plans.size() > 1) {
         for (unsigned slot = 0; slot < std::min<std::size_t>(settings.jobs, plans.size()); ++slot)
             launchers.push_back(std::make_unique<WorkerLauncher>());
+        slotBuffers.resize(launchers.size());
     }
-    std::size_t next = 0;
     int pollError = 0;
-    while (!g_interrupted && (next < plans.size() || !running.empty())) {
-        while (next < plans.size() && running.size() < std::max(1u, settings.jobs)) {
-            const std::size_t index = next++;
-            if (RepeatsAnEarlierFile(index))
-                continue;
-            const std::string refusal = PreCheck(index);
-            if (!refusal.empty())
-                Refuse(plans[index], refusal);
-            else
-                Start(index);
-        }
+    while (!g_interrupted && (next < plans.size() || !again.empty() || !running.empty())) {
+        Dispatch();
         if (running.empty())
             continue;
         DrawProgress(false);
@@ -611,32 +795,49 @@ int Batch::Run()
             if (worker.fd < 0 && worker.exitFd < 0)
                 wait = std::min(wait, 0.001); // its pipe has closed: look for its end soon
         }
-        // A worker's pipe, and for a worker of the batch's own also its end: a program it
-        // left behind may hold the pipe open. poll passes over fd -1.
+        // A worker of the batch's own: its pipe and its end, as a program it left behind
+        // may hold the pipe open (poll passes over fd -1). A slot: its launcher's pipe.
         std::vector<pollfd> fds;
-        for (const Running& worker : running) {
-            fds.push_back({worker.fd, POLLIN, 0});
-            fds.push_back({worker.slot < 0 ? worker.exitFd : -1, POLLIN, 0});
+        std::vector<std::ptrdiff_t> owners; // a worker's place in running, or -1 - slot
+        for (std::size_t i = 0; i < running.size(); ++i) {
+            if (running[i].slot >= 0)
+                continue;
+            fds.push_back({running[i].fd, POLLIN, 0});
+            fds.push_back({running[i].exitFd, POLLIN, 0});
+            owners.insert(owners.end(), 2, std::ptrdiff_t(i));
+        }
+        for (std::size_t slot = 0; slot < launchers.size(); ++slot) {
+            if (Front(int(slot)) != nullptr && launchers[slot]->ReportFd() >= 0) {
+                fds.push_back({launchers[slot]->ReportFd(), POLLIN, 0});
+                owners.push_back(-1 - std::ptrdiff_t(slot));
+            }
         }
         const int ready = poll(fds.data(), fds.size(), int(wait * 1000) + 1);
         if (ready < 0 && errno != EINTR) {
             pollError = errno;
             break;
         }
-        for (std::size_t i = 0; i < running.size(); ++i) {
-            Running& worker = running[i];
-            if (ready > 0 && fds[2 * i].revents != 0 && worker.fd >= 0)
-                Collect(worker);
-            if (ready > 0 && fds[2 * i + 1].revents != 0 && worker.fd >= 0) {
+        for (std::size_t k = 0; ready > 0 && k < fds.size(); ++k) {
+            if (fds[k].revents == 0)
+                continue;
+            if (owners[k] < 0) {
+                CollectSlot(int(-1 - owners[k]));
+                continue;
+            }
+            Running& worker = running[std::size_t(owners[k])];
+            if (worker.fd < 0)
+                continue;
+            Collect(worker);
+            if (k % 2 == 1 && worker.fd >= 0) { // the second of the pair: its end
                 // Ended: what it wrote is in the pipe already; nothing later counts.
-                Collect(worker);
-                if (worker.fd >= 0)
-                    close(worker.fd);
+                close(worker.fd);
                 worker.fd = -1;
             }
         }
         const double after = MonotonicSeconds();
         for (Running& worker : running) {
+            if (worker.dropped)
+                continue;
             if (worker.deadline > 0 && after >= worker.deadline && !worker.timedOut &&
                 !worker.ended) {
                 // What it reported meanwhile first: it may have finished, or said its number.
@@ -649,24 +850,22 @@ int Batch::Run()
                     SignalWorker(worker, SIGKILL);
                 } else if (worker.slot >= 0) {
                     // Not yet known by number: its launcher goes, and takes it along.
-                    worker.endStatus = launchers[std::size_t(worker.slot)]->Stop();
-                    worker.ended = true;
-                    worker.fd = -1;
+                    LoseSlot(worker.slot, launchers[std::size_t(worker.slot)]->Stop());
                 }
             } else if (worker.timedOut && worker.slot >= 0 && !worker.ended &&
                        after >= worker.deadline + kEndGrace) {
                 // Killed, yet its end was never reported: the slot starts afresh.
                 AwaitEnd(worker.exitFd, 1);
-                worker.endStatus = launchers[std::size_t(worker.slot)]->Stop();
-                worker.ended = true;
-                worker.fd = -1;
+                LoseSlot(worker.slot, launchers[std::size_t(worker.slot)]->Stop());
             }
         }
         // A worker is done once its pipe has closed and it has ended; a worker that closed
         // its pipe and goes on is still held to the time limit above.
         for (std::size_t i = 0; i < running.size();) {
             if (running[i].slot >= 0) {
-                if (running[i].ended) {
+                if (running[i].dropped) {
+                    running.erase(running.begin() + std::ptrdiff_t(i));
+                } else if (running[i].ended) {
                     Finish(running[i], running[i].endStatus);
                     running.erase(running.begin() + std::ptrdiff_t(i));
                 } else {

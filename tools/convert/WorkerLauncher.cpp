@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,21 +29,6 @@ bool DetachSignals(pid_t parent)
     return getppid() == parent;
 }
 
-bool ReadFully(int fd, void* data, std::size_t size)
-{
-    auto* bytes = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = read(fd, bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= std::size_t(n);
-    }
-    return true;
-}
-
 void WriteFully(int fd, const char* data, std::size_t size)
 {
     while (size > 0) {
@@ -56,8 +42,8 @@ void WriteFully(int fd, const char* data, std::size_t size)
     }
 }
 
-// A request: its length, then the fields that differ from file to file, each ended by
-// a zero byte (paths hold none).
+// A request, one datagram: the fields that differ from file to file, each ended by a
+// zero byte (paths hold none).
 std::string EncodeRequest(const WorkerJob& job)
 {
     std::string fields;
@@ -67,8 +53,7 @@ std::string EncodeRequest(const WorkerJob& job)
         fields += field;
         fields += '\0';
     }
-    const auto size = static_cast<std::uint32_t>(fields.size());
-    return std::string(reinterpret_cast<const char*>(&size), sizeof size) + fields;
+    return fields;
 }
 
 bool DecodeRequest(const std::string& fields, WorkerJob& job)
@@ -100,30 +85,45 @@ int WaitStatus(const siginfo_t& info)
     return (info.si_status & 0x7f) | (info.si_code == CLD_DUMPED ? 0x80 : 0);
 }
 
-// Far above three paths and three numbers; a longer length means a garbled stream.
-constexpr std::uint32_t kMaxRequest = 1u << 20;
+// Far above three paths and three numbers.
+constexpr std::size_t kMaxRequest = 64 * 1024;
+
+// The next request, or false when the batch is done with this slot.
+bool ReceiveRequest(int requestFd, std::string& fields)
+{
+    fields.resize(kMaxRequest);
+    for (;;) {
+        // MSG_TRUNC: the datagram's whole length, even when the buffer was too small.
+        const ssize_t n = recv(requestFd, fields.data(), fields.size(), MSG_TRUNC);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0)
+            return false;
+        if (n < 0 || std::size_t(n) > fields.size())
+            _exit(1);
+        fields.resize(std::size_t(n));
+        return true;
+    }
+}
 
 [[noreturn]] void LauncherLoop(const WorkerJob& base, int requestFd)
 {
-    pid_t ended = 0; // reported, and left unreaped until the batch asks for the next file
+    // Ended and reported, and left unreaped until the next request: the batch asks for
+    // the next file only once it holds a pidfd of this one, so it can never signal
+    // another process that took over the number.
+    pid_t ended = 0;
+    std::string fields;
     for (;;) {
-        std::uint32_t size = 0;
-        const bool more = ReadFully(requestFd, &size, sizeof size);
-        // Until the batch has read a worker's end, its pid stays taken, so that the batch
-        // can never signal another process by that number.
+        const bool more = ReceiveRequest(requestFd, fields);
         if (ended > 0) {
             while (waitpid(ended, nullptr, 0) < 0 && errno == EINTR) {
             }
             ended = 0;
         }
         if (!more)
-            _exit(0); // the batch is done with this slot
-        std::string fields;
+            _exit(0);
         WorkerJob job = base;
-        if (size > kMaxRequest)
-            _exit(1);
-        fields.resize(size);
-        if (!ReadFully(requestFd, fields.data(), size) || !DecodeRequest(fields, job))
+        if (!DecodeRequest(fields, job))
             _exit(1);
         std::fflush(nullptr);
         const pid_t self = getpid();
@@ -197,7 +197,8 @@ bool WorkerLauncher::Start(const WorkerJob& base, const std::vector<int>& close)
     int report[2], request[2];
     if (pipe2(report, O_CLOEXEC) != 0)
         return false;
-    if (pipe2(request, O_CLOEXEC) != 0) {
+    // Datagrams, so that a request is taken whole, by the launcher or withdrawn by the batch.
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, request) != 0) {
         const int error = errno;
         ::close(report[0]);
         ::close(report[1]);
@@ -226,9 +227,9 @@ bool WorkerLauncher::Start(const WorkerJob& base, const std::vector<int>& close)
         LauncherLoop(base, request[0]);
     }
     ::close(report[1]);
-    ::close(request[0]);
     if (child < 0) {
         ::close(report[0]);
+        ::close(request[0]);
         ::close(request[1]);
         errno = error;
         return false;
@@ -236,6 +237,7 @@ bool WorkerLauncher::Start(const WorkerJob& base, const std::vector<int>& close)
     pid = child;
     reportFd = report[0];
     requestFd = request[1];
+    queueFd = request[0];
     fcntl(reportFd, F_SETFL, fcntl(reportFd, F_GETFL) | O_NONBLOCK);
     return true;
 }
@@ -245,15 +247,27 @@ bool WorkerLauncher::Launch(const WorkerJob& job)
     if (pid <= 0)
         return false;
     const std::string request = EncodeRequest(job);
-    for (std::size_t done = 0; done < request.size();) {
-        const ssize_t n = write(requestFd, request.data() + done, request.size() - done);
+    if (request.size() > kMaxRequest)
+        return false;
+    for (;;) {
+        const ssize_t n = send(requestFd, request.data(), request.size(), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return false; // EPIPE: the launcher is gone
-        done += std::size_t(n);
+        return n == ssize_t(request.size());
     }
-    return true;
+}
+
+bool WorkerLauncher::Withdraw()
+{
+    if (queueFd < 0)
+        return false;
+    char request[kMaxRequest];
+    for (;;) {
+        const ssize_t n = recv(queueFd, request, sizeof request, MSG_DONTWAIT | MSG_TRUNC);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n > 0;
+    }
 }
 
 int WorkerLauncher::Stop()
@@ -265,7 +279,7 @@ int WorkerLauncher::Stop()
         }
     }
     pid = -1;
-    for (int* fd : {&reportFd, &requestFd}) {
+    for (int* fd : {&reportFd, &requestFd, &queueFd}) {
         if (*fd >= 0)
             ::close(*fd);
         *fd = -1;
@@ -275,9 +289,11 @@ int WorkerLauncher::Stop()
 
 void WorkerLauncher::Finish()
 {
-    if (requestFd >= 0)
-        ::close(requestFd);
-    requestFd = -1;
+    for (int* fd : {&requestFd, &queueFd}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
     if (pid > 0) {
         int status = 0;
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {

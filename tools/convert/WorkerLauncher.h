@@ -23,7 +23,9 @@ namespace polyvant::tools {
 // and after each worker has ended the launcher adds
 //   ended    <wait status>
 // The lines of one file come one after another: a worker is started only after the
-// previous one has ended.
+// previous one has ended. The batch may send the next request while a worker runs, so
+// that the next file starts without waiting for the batch's process to be scheduled;
+// until the launcher has taken it, the batch can withdraw it again.
 class WorkerLauncher {
 public:
     WorkerLauncher() = default;
@@ -35,8 +37,11 @@ public:
     // the parent's descriptors that the launcher must not keep open. False with errno
     // set when it cannot be started.
     bool Start(const WorkerJob& base, const std::vector<int>& close);
-    // Has a worker convert the job's input; false when the launcher is gone.
+    // Has a worker convert the job's input once the current one, if any, has ended;
+    // false when the request cannot be sent.
     bool Launch(const WorkerJob& job);
+    // Takes back a request the launcher has not taken yet; false when it has.
+    bool Withdraw();
     // Ends the launcher and any worker it runs; returns the launcher's wait status, its
     // own when it had ended already.
     int Stop();
@@ -47,11 +52,13 @@ public:
     bool Running() const { return pid > 0; }
     int ReportFd() const { return reportFd; }
     int RequestFd() const { return requestFd; }
+    int QueueFd() const { return queueFd; }
 
 private:
     pid_t pid = -1;
     int reportFd = -1;  // read end, in the batch's process
-    int requestFd = -1; // write end, in the batch's process
+    int requestFd = -1; // the batch's end of the request socket
+    int queueFd = -1;   // the launcher's end, also held here to withdraw requests
 };
 
 } // namespace polyvant::tools
