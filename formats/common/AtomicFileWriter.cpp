@@ -14,7 +14,10 @@ namespace polyvant::formats {
 
 namespace {
 
-constexpr std::size_t kBufferSize = 1 << 20;
+// Large enough that a write call costs little beside copying its bytes; small enough to
+// come from the heap, so that the many small files of a batch do not each map, fault in
+// and unmap a megabyte (7% of the time of a batch of 250 KB files).
+constexpr std::size_t kBufferSize = 64 << 10;
 // Written data is handed to the disk in steps of this size while writing goes on, so that
 // the fsync of Commit finds little left to wait for.
 constexpr off_t kWritebackStep = off_t(8) << 20;

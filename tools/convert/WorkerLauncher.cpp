@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,17 +90,17 @@ constexpr std::size_t kMaxRequest = 64 * 1024;
 // The next request, or false when the batch is done with this slot.
 bool ReceiveRequest(int requestFd, std::string& fields)
 {
-    fields.resize(kMaxRequest);
+    static char buffer[kMaxRequest];
     for (;;) {
         // MSG_TRUNC: the datagram's whole length, even when the buffer was too small.
-        const ssize_t n = recv(requestFd, fields.data(), fields.size(), MSG_TRUNC);
+        const ssize_t n = recv(requestFd, buffer, sizeof buffer, MSG_TRUNC);
         if (n < 0 && errno == EINTR)
             continue;
         if (n == 0)
             return false;
-        if (n < 0 || std::size_t(n) > fields.size())
+        if (n < 0 || std::size_t(n) > sizeof buffer)
             _exit(1);
-        fields.resize(std::size_t(n));
+        fields.assign(buffer, std::size_t(n));
         return true;
     }
 }
