@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # polyvant-convert beside assimp export and the floor program, in one run, on the meshes
-# of gen_mesh.py, plus a batch of 100 small files with -j 1 and -j 2. Build first:
+# of gen_mesh.py, plus a batch of 100 small files with -j 1 and -j 2. Needs Debian's
+# assimp-utils and time. Build first:
 #   cmake -S . -B build-rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DPOLYVANT_BUILD_BENCH=ON
 #   cmake --build build-rel --target polyvant-convert convert_floor obj stl ply
 #   python3 ../shared/tools/gen_mesh.py --out /tmp/pvperf 1m 4m
@@ -16,6 +17,13 @@ runs=${3:-3}
 only=${4:-}
 convert=$build/bin/polyvant-convert
 floor=$build/bench/convert_floor
+for need in "$convert" "$floor"; do
+    [ -x "$need" ] || { echo "tools_bench: $need is not built (see the top of this script)" >&2; exit 1; }
+done
+for tool in assimp /usr/bin/time; do
+    command -v "$tool" > /dev/null ||
+        { echo "tools_bench: needs $tool (apt-get install assimp-utils time)" >&2; exit 1; }
+done
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
@@ -49,6 +57,12 @@ sizes="1m 4m"
 [ "$only" = batch ] && sizes=""
 for n in $sizes; do
     obj=$data/torus_$n.obj stl=$data/torus_$n.stl ply=$data/torus_$n.ply
+    for mesh in "$obj" "$stl" "$ply"; do
+        [ -f "$mesh" ] || {
+            echo "tools_bench: no $mesh (python3 ../shared/tools/gen_mesh.py --out $data $n)" >&2
+            exit 1
+        }
+    done
     echo "== torus $n (obj $(($(stat -c %s "$obj") >> 20)) MiB, stl $(($(stat -c %s "$stl") >> 20)) MiB, ply $(($(stat -c %s "$ply") >> 20)) MiB)"
     best "polyvant obj->stl binary" "$convert" -q --time-limit 0 "$obj" "$out/p.stl"
     best "assimp   obj->stl binary" assimp export "$obj" "$out/a.stl" -fstlb
