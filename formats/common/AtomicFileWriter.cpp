@@ -145,11 +145,12 @@ bool AtomicFileWriter::Write(const void* bytes, std::size_t count) noexcept
     if (!s || s->firstError)
         return false;
     const char* p = static_cast<const char*>(bytes);
-    if (count >= kBufferSize) {
-        return s->Flush() && s->Put(p, count);
-    }
     if (s->used + count > kBufferSize && !s->Flush())
         return false;
+    // A chunk of half the buffer or more, with nothing before it, goes out as it is:
+    // copying it first would save no write call.
+    if (s->used == 0 && count >= kBufferSize / 2)
+        return s->Put(p, count);
     std::memcpy(s->buffer.get() + s->used, p, count);
     s->used += count;
     return true;

@@ -1,3 +1,4 @@
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -260,6 +261,33 @@ TEST_F(ConvertTest, AFileWaitingBehindAHangingOneMovesToAnIdleSlot)
         << outcome.err;
     for (const char* done : {"b", "c", "d"})
         EXPECT_EQ(ReadFile(dir / "out" / (std::string(done) + ".fx")), "1 objects\n") << done;
+    EXPECT_TRUE(Leftovers(dir / "out").empty());
+}
+
+// A file that waits behind another gets its full time limit from when it starts, and
+// still converts when the file before it is ended for the limit.
+TEST_F(ConvertTest, AWaitingFileIsTimedFromItsOwnStart)
+{
+    const std::string triangle = "0 0 0  1 0 0  0 1 0\n";
+    const std::vector<std::string> names = {"a.hang", "b.hang", "c.hang", "d.good"};
+    for (const std::string& name : names)
+        WriteFile(dir / name, triangle);
+    std::vector<std::string> args = {"--plugin-dir", kFixturePlugins, "--time-limit", "1"};
+    for (const char* more : {"--to", "fx", "-o", "out", "-j", "2"})
+        args.push_back(more);
+    args.insert(args.end(), names.begin(), names.end());
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome outcome = Convert(args);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.out.find("1 converted, 3 failed"), std::string::npos) << outcome.out;
+    for (const char* hang : {"a.hang", "b.hang", "c.hang"})
+        EXPECT_NE(outcome.err.find(std::string(hang) + ": ended by the time limit of 1 s"),
+                  std::string::npos)
+            << outcome.err;
+    EXPECT_EQ(ReadFile(dir / "out" / "d.fx"), "1 objects\n");
+    // The third hanging file starts only when one of the first two is ended.
+    EXPECT_GE(took.count(), 1.9);
     EXPECT_TRUE(Leftovers(dir / "out").empty());
 }
 

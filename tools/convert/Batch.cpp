@@ -63,12 +63,14 @@ struct Running {
 };
 
 // Sends sig to the worker through its pidfd when there is one, which cannot reach another
-// process that took over the number.
+// process that took over the number; a worker it no longer reaches has ended. Without a
+// pidfd the number is safe: the batch forked the worker and has not reaped it, or its
+// launcher keeps it unreaped until the batch has read its end.
 void SignalWorker(const Running& worker, int sig)
 {
-    if (worker.exitFd >= 0 && syscall(SYS_pidfd_send_signal, worker.exitFd, sig, nullptr, 0) == 0)
-        return;
-    if (worker.pid > 0)
+    if (worker.exitFd >= 0)
+        syscall(SYS_pidfd_send_signal, worker.exitFd, sig, nullptr, 0);
+    else if (worker.pid > 0)
         kill(worker.pid, sig);
 }
 
@@ -330,7 +332,7 @@ Placement Batch::FindPlace() const
             return {Place::Slot, int(slot)};
         // Only once the launcher has started it, and the batch holds its pidfd: the
         // launcher reaps a worker when it takes the next request.
-        if (count == 1 && !only->queued && only->pid > 0 && !only->timedOut &&
+        if (count == 1 && !only->queued && only->pid > 0 && only->exitFd >= 0 && !only->timedOut &&
             launchers[slot]->Running() && (behind.slot < 0 || only->started < earliest)) {
             behind = {Place::Behind, int(slot)};
             earliest = only->started;
@@ -497,7 +499,7 @@ bool Batch::StartInSlot(Running& worker, const WorkerJob& job, int slot)
     WorkerLauncher& launcher = *launchers[std::size_t(slot)];
     // A launcher that went away is started again, once.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!launcher.Running() && !launcher.Start(job, OpenDescriptors()))
+        if (!launcher.Alive() && !launcher.Start(job, OpenDescriptors()))
             return false;
         slotBuffers[std::size_t(slot)].clear();
         if (launcher.Launch(job)) {
@@ -732,12 +734,18 @@ void Batch::Finish(Running& worker, int status)
 
 void Batch::StopAll()
 {
+    // The launchers go first, so that none starts a file that waits behind another; the
+    // workers they run go with them.
+    for (Running& worker : running) {
+        if (worker.slot >= 0)
+            SignalWorker(worker, SIGKILL);
+    }
+    for (auto& launcher : launchers)
+        launcher->Stop();
     for (Running& worker : running) {
         if (worker.slot >= 0) {
             // Gone before its temporaries are looked for, or it might make one after.
-            SignalWorker(worker, SIGKILL);
             AwaitEnd(worker.exitFd, 2);
-            launchers[std::size_t(worker.slot)]->Stop();
             if (worker.exitFd >= 0)
                 close(worker.exitFd);
             RemoveTemporary(worker.temporary);
@@ -754,8 +762,6 @@ void Batch::StopAll()
         RemoveTemporary(worker.temporary);
     }
     running.clear();
-    for (auto& launcher : launchers)
-        launcher->Stop();
 }
 
 int Batch::Run()

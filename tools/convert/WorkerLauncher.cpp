@@ -246,8 +246,10 @@ bool WorkerLauncher::Launch(const WorkerJob& job)
     if (pid <= 0)
         return false;
     const std::string request = EncodeRequest(job);
-    if (request.size() > kMaxRequest)
+    if (request.size() > kMaxRequest) {
+        errno = ENAMETOOLONG;
         return false;
+    }
     for (;;) {
         const ssize_t n = send(requestFd, request.data(), request.size(), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
@@ -267,6 +269,18 @@ bool WorkerLauncher::Withdraw()
             continue;
         return n > 0;
     }
+}
+
+bool WorkerLauncher::Alive()
+{
+    if (pid <= 0)
+        return false;
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == 0)
+        return true;
+    pid = -1; // reaped, or not ours to wait for
+    Stop();
+    return false;
 }
 
 int WorkerLauncher::Stop()

@@ -50,6 +50,9 @@ public:
     void Finish();
 
     bool Running() const { return pid > 0; }
+    // Running, and not ended meanwhile; a launcher that ended is cleared up. An idle slot's
+    // launcher can be killed unseen, and a request sent it would be lost with it.
+    bool Alive();
     int ReportFd() const { return reportFd; }
     int RequestFd() const { return requestFd; }
     int QueueFd() const { return queueFd; }
