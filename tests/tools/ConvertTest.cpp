@@ -47,6 +47,17 @@ protected:
             faces += object.toObject()["faces"].toInt();
         return faces;
     }
+    // A batch of fixture files, each holding one triangle, converted two at a time.
+    Outcome ConvertFixtures(const std::vector<std::string>& names, const char* timeLimit)
+    {
+        for (const std::string& name : names)
+            WriteFile(dir / name, "0 0 0  1 0 0  0 1 0\n");
+        std::vector<std::string> args = {
+            "--plugin-dir", kFixturePlugins, "--time-limit", timeLimit, "--to", "fx",
+            "-o",           "out",           "-j",           "2"};
+        args.insert(args.end(), names.begin(), names.end());
+        return Convert(args);
+    }
     std::vector<fs::path> Leftovers(const fs::path& where)
     {
         std::vector<fs::path> found;
@@ -199,15 +210,8 @@ TEST_F(ConvertTest, ImporterThatCrashesOrHangsCostsOnlyItsFile)
 // The time limit is long: the batch must see these ends without it.
 TEST_F(ConvertTest, ASlotProcessOrWorkerThatDiesCostsOnlyItsFile)
 {
-    const std::string triangle = "0 0 0  1 0 0  0 1 0\n";
-    const std::vector<std::string> names = {"a.good", "b.orphan", "c.good", "d.torn", "e.good"};
-    for (const std::string& name : names)
-        WriteFile(dir / name, triangle);
-    std::vector<std::string> args = {"--plugin-dir", kFixturePlugins, "--time-limit", "20"};
-    for (const char* more : {"--to", "fx", "-o", "out", "-j", "2"})
-        args.push_back(more);
-    args.insert(args.end(), names.begin(), names.end());
-    const Outcome outcome = Convert(args);
+    const Outcome outcome =
+        ConvertFixtures({"a.good", "b.orphan", "c.good", "d.torn", "e.good"}, "20");
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.out.find("3 converted, 2 failed"), std::string::npos) << outcome.out;
     EXPECT_NE(outcome.err.find("b.orphan: the conversion was ended by signal 9"), std::string::npos)
@@ -224,15 +228,7 @@ TEST_F(ConvertTest, ASlotProcessOrWorkerThatDiesCostsOnlyItsFile)
 // slot's process dies before starting them.
 TEST_F(ConvertTest, FilesWaitingInASlotThatDiesAreStartedAgain)
 {
-    const std::string triangle = "0 0 0  1 0 0  0 1 0\n";
-    const std::vector<std::string> names = {"a.orphan", "b.orphan", "c.good", "d.good"};
-    for (const std::string& name : names)
-        WriteFile(dir / name, triangle);
-    std::vector<std::string> args = {"--plugin-dir", kFixturePlugins, "--time-limit", "20"};
-    for (const char* more : {"--to", "fx", "-o", "out", "-j", "2"})
-        args.push_back(more);
-    args.insert(args.end(), names.begin(), names.end());
-    const Outcome outcome = Convert(args);
+    const Outcome outcome = ConvertFixtures({"a.orphan", "b.orphan", "c.good", "d.good"}, "20");
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.out.find("2 converted, 2 failed"), std::string::npos) << outcome.out;
     for (const char* orphan : {"a.orphan", "b.orphan"})
@@ -268,16 +264,8 @@ TEST_F(ConvertTest, AFileWaitingBehindAHangingOneMovesToAnIdleSlot)
 // still converts when the file before it is ended for the limit.
 TEST_F(ConvertTest, AWaitingFileIsTimedFromItsOwnStart)
 {
-    const std::string triangle = "0 0 0  1 0 0  0 1 0\n";
-    const std::vector<std::string> names = {"a.hang", "b.hang", "c.hang", "d.good"};
-    for (const std::string& name : names)
-        WriteFile(dir / name, triangle);
-    std::vector<std::string> args = {"--plugin-dir", kFixturePlugins, "--time-limit", "1"};
-    for (const char* more : {"--to", "fx", "-o", "out", "-j", "2"})
-        args.push_back(more);
-    args.insert(args.end(), names.begin(), names.end());
     const auto start = std::chrono::steady_clock::now();
-    const Outcome outcome = Convert(args);
+    const Outcome outcome = ConvertFixtures({"a.hang", "b.hang", "c.hang", "d.good"}, "1");
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.out.find("1 converted, 3 failed"), std::string::npos) << outcome.out;
