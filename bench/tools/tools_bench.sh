@@ -6,7 +6,10 @@
 #   cmake --build build-rel --target polyvant-convert convert_floor obj stl ply
 #   python3 ../shared/tools/gen_mesh.py --out /tmp/pvperf 1m 4m
 #   bench/tools/tools_bench.sh build-rel [/tmp/pvperf] [runs] [batch]
-# With "batch" as the fourth argument only the batch of small files is timed.
+# With "batch" as the fourth argument only the batch of small files is timed. Outputs go
+# to a folder under $TMPDIR (/tmp by default, on disk): TMPDIR=/dev/shm times them without
+# the disk, where polyvant's flush before each rename costs nothing and the floor's
+# missing one gains nothing.
 # Each figure is the minimum wall time over the runs, with the peak resident memory of
 # that run (the largest of the process and its children, as /usr/bin/time reports it).
 set -euo pipefail
