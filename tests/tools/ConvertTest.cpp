@@ -280,7 +280,8 @@ TEST_F(ConvertTest, AWaitingFileIsTimedFromItsOwnStart)
 }
 
 // A process a plug-in leaves behind may hold the report pipe open: the file is done when
-// its worker has ended, and nothing written after that is taken for its report.
+// its worker has ended, and nothing written after that is taken for its report, nor, with
+// more jobs, for the report of the file that follows it in its slot.
 TEST_F(ConvertTest, AProcessLeftBehindDoesNotHoldUpTheFile)
 {
     WriteFile(dir / "a.straggler", "0 0 0  1 0 0  0 1 0\n");
@@ -289,6 +290,11 @@ TEST_F(ConvertTest, AProcessLeftBehindDoesNotHoldUpTheFile)
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(ReadFile(dir / "a.fx"), "1 objects\n");
     EXPECT_EQ(outcome.err.find("late line"), std::string::npos) << outcome.err;
+
+    const Outcome twoJobs = ConvertFixtures({"b.straggler", "c.slow", "d.slow", "e.slow"}, "20");
+    EXPECT_EQ(twoJobs.status, 0) << twoJobs.err;
+    EXPECT_NE(twoJobs.out.find("4 converted, 0 failed"), std::string::npos) << twoJobs.out;
+    EXPECT_EQ(twoJobs.err.find("late line"), std::string::npos) << twoJobs.err;
 }
 
 // An interrupt or a termination ends the workers, launchers included, and reports the

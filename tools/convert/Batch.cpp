@@ -160,10 +160,11 @@ private:
     void Dispatch();
     bool MoveQueued(int slot);
     bool Start(std::size_t index, Placement place);
-    bool StartInSlot(Running& worker, const WorkerJob& job, int slot);
+    bool StartInSlot(const WorkerJob& job, int slot, int reportFd);
     std::vector<int> OpenDescriptors() const;
     void Collect(Running& worker);
     void CollectSlot(int slot);
+    void EndWorker(Running& worker, int status);
     Running* Front(int slot);
     void Promote(int slot);
     void LoseSlot(int slot, int status);
@@ -178,7 +179,7 @@ private:
     std::vector<Running> running;
     // With more than one job, each slot's workers are forked by a launcher of its own.
     std::vector<std::unique_ptr<WorkerLauncher>> launchers;
-    std::vector<std::string> slotBuffers; // a launcher's report lines, not yet complete
+    std::vector<std::string> slotBuffers; // a launcher's lines, not yet complete
     std::size_t next = 0;                 // the next file to start
     std::deque<std::size_t> again;        // files to start again: their launcher went first
     std::unordered_map<std::size_t, int> restarts;
@@ -380,6 +381,7 @@ bool Batch::MoveQueued(int slot)
             continue;
         }
         const std::size_t index = it->plan;
+        close(it->fd);
         running.erase(it);
         Start(index, {Place::Slot, slot});
         return true;
@@ -415,28 +417,7 @@ bool Batch::Start(std::size_t index, Placement place)
     job.options = settings.options;
     job.reportProgress = showProgress;
 
-    worker.started = MonotonicSeconds();
-    if (place.place == Place::Behind) {
-        // Its clock starts when it becomes the slot's file.
-        WorkerLauncher& launcher = *launchers[std::size_t(place.slot)];
-        if (!launcher.Launch(job)) {
-            Refuse(plan, std::string("cannot start a worker: ") + std::strerror(errno));
-            return false;
-        }
-        worker.slot = place.slot;
-        worker.pid = 0;
-        worker.fd = launcher.ReportFd();
-        worker.queued = true;
-        running.push_back(std::move(worker));
-        return true;
-    }
-    if (settings.timeLimitSeconds > 0)
-        worker.deadline = worker.started + double(settings.timeLimitSeconds);
-    if (place.place == Place::Slot && StartInSlot(worker, job, place.slot)) {
-        running.push_back(std::move(worker));
-        return true;
-    }
-
+    // Each file reports through a pipe of its own.
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         Refuse(plan, std::string("cannot start a worker: ") + std::strerror(errno));
@@ -446,29 +427,55 @@ bool Batch::Start(std::size_t index, Placement place)
     // makes a fresh descriptor without close-on-exec.
     const int writeFd = fcntl(fds[1], F_DUPFD_CLOEXEC, 10);
     close(fds[1]);
+    worker.fd = fds[0];
+    fcntl(worker.fd, F_SETFL, fcntl(worker.fd, F_GETFL) | O_NONBLOCK);
+    worker.started = MonotonicSeconds();
+    if (settings.timeLimitSeconds > 0)
+        worker.deadline = worker.started + double(settings.timeLimitSeconds);
+    if (writeFd >= 0 && place.place != Place::Direct) {
+        const bool sent = place.place == Place::Behind
+                              ? launchers[std::size_t(place.slot)]->Launch(job, writeFd)
+                              : StartInSlot(job, place.slot, writeFd);
+        const int error = errno;
+        if (sent || place.place == Place::Behind) {
+            close(writeFd);
+            if (!sent) {
+                close(worker.fd);
+                Refuse(plan, std::string("cannot start a worker: ") + std::strerror(error));
+                return false;
+            }
+            worker.slot = place.slot;
+            worker.pid = 0;
+            // Its clock starts when it becomes the slot's file.
+            worker.queued = place.place == Place::Behind;
+            if (worker.queued)
+                worker.deadline = 0;
+            running.push_back(std::move(worker));
+            return true;
+        }
+    }
+
     // The worker is a fork of this process rather than a fresh program: the libraries
     // and plug-ins are loaded already, and the parent does not wait for an exec.
     std::fflush(nullptr); // or the child would print what is buffered here again
     const pid_t parent = getpid();
     const pid_t pid = writeFd < 0 ? -1 : fork();
-    const int error = pid < 0 ? errno : 0;
+    const int error = pid < 0 ? (writeFd < 0 ? EMFILE : errno) : 0;
     if (pid == 0) {
         std::vector<int> close = OpenDescriptors();
         close.push_back(fds[0]);
-        RunForkedWorker(job, parent, writeFd, close);
+        RunForkedWorker(job, parent, writeFd, close, false);
     }
     if (writeFd >= 0)
         close(writeFd);
     if (error != 0) {
-        close(fds[0]);
+        close(worker.fd);
         RemoveTemporary(worker.temporary);
         Refuse(plan, std::string("cannot start a worker: ") + std::strerror(error));
         return false;
     }
     worker.pid = pid;
-    worker.fd = fds[0];
     worker.exitFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    fcntl(worker.fd, F_SETFL, fcntl(worker.fd, F_GETFL) | O_NONBLOCK);
     running.push_back(std::move(worker));
     return true;
 }
@@ -479,10 +486,8 @@ std::vector<int> Batch::OpenDescriptors() const
 {
     std::vector<int> open;
     for (const Running& other : running) {
-        if (other.slot < 0) {
-            open.push_back(other.fd);
-            open.push_back(other.exitFd);
-        }
+        open.push_back(other.fd);
+        open.push_back(other.exitFd);
     }
     for (const auto& launcher : launchers) {
         open.push_back(launcher->ReportFd());
@@ -494,20 +499,18 @@ std::vector<int> Batch::OpenDescriptors() const
 
 // Hands the file to the idle slot's launcher, starting the launcher first when needed;
 // false when it cannot take it, and the batch forks the worker itself.
-bool Batch::StartInSlot(Running& worker, const WorkerJob& job, int slot)
+bool Batch::StartInSlot(const WorkerJob& job, int slot, int reportFd)
 {
     WorkerLauncher& launcher = *launchers[std::size_t(slot)];
     // A launcher that went away is started again, once.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!launcher.Alive() && !launcher.Start(job, OpenDescriptors()))
-            return false;
-        slotBuffers[std::size_t(slot)].clear();
-        if (launcher.Launch(job)) {
-            worker.slot = slot;
-            worker.pid = 0;
-            worker.fd = launcher.ReportFd();
-            return true;
+        if (!launcher.Alive()) {
+            slotBuffers[std::size_t(slot)].clear();
+            if (!launcher.Start(job, OpenDescriptors()))
+                return false;
         }
+        if (launcher.Launch(job, reportFd))
+            return true;
         launcher.Stop();
     }
     return false;
@@ -542,6 +545,10 @@ void Batch::LoseSlot(int slot, int status)
     for (Running& worker : running) {
         if (worker.slot != slot || worker.ended || worker.dropped)
             continue;
+        // What it said before the launcher went tells whether it had started.
+        Collect(worker);
+        if (worker.fd >= 0)
+            close(worker.fd);
         worker.fd = -1;
         if (!worker.heard && !worker.timedOut && restarts[worker.plan]++ == 0) {
             worker.dropped = true;
@@ -570,9 +577,6 @@ void Batch::Parse(Running& worker, const std::string& line)
             if (worker.pid > 0)
                 worker.exitFd = static_cast<int>(syscall(SYS_pidfd_open, worker.pid, 0));
         }
-    } else if (kind == "ended") {
-        worker.ended = true;
-        worker.endStatus = std::atoi(first.c_str());
     } else if (kind == "progress") {
         worker.fraction = std::clamp(std::atof(first.c_str()), 0.0, 1.0);
     } else if (kind == "message") {
@@ -590,19 +594,17 @@ void Batch::Parse(Running& worker, const std::string& line)
     }
 }
 
+// Reads what the worker has reported; its pipe is closed once nothing more can come.
 void Batch::Collect(Running& worker)
 {
-    if (worker.slot >= 0) {
-        CollectSlot(worker.slot);
-        return;
-    }
     char chunk[4096];
-    for (;;) {
+    while (worker.fd >= 0) {
         const ssize_t n = read(worker.fd, chunk, sizeof chunk);
         if (n > 0) {
             worker.buffer.append(chunk, std::size_t(n));
             std::size_t end;
             while ((end = worker.buffer.find('\n')) != std::string::npos) {
+                worker.heard = true;
                 Parse(worker, worker.buffer.substr(0, end));
                 worker.buffer.erase(0, end + 1);
             }
@@ -621,12 +623,23 @@ void Batch::Collect(Running& worker)
     }
 }
 
-// A launcher's lines belong to its slot's file, and after that file's end to the next.
+// A launcher reports each worker's end. What the worker wrote is in its pipe by then;
+// anything later comes from a process it left behind and does not count.
+void Batch::EndWorker(Running& worker, int status)
+{
+    Collect(worker);
+    if (worker.fd >= 0)
+        close(worker.fd);
+    worker.fd = -1;
+    worker.ended = true;
+    worker.endStatus = status;
+}
+
 void Batch::CollectSlot(int slot)
 {
     WorkerLauncher& launcher = *launchers[std::size_t(slot)];
     std::string& buffer = slotBuffers[std::size_t(slot)];
-    char chunk[4096];
+    char chunk[256];
     while (launcher.ReportFd() >= 0) {
         const ssize_t n = read(launcher.ReportFd(), chunk, sizeof chunk);
         if (n > 0) {
@@ -636,16 +649,11 @@ void Batch::CollectSlot(int slot)
                 const std::string line = buffer.substr(0, end);
                 buffer.erase(0, end + 1);
                 Running* front = Front(slot);
-                if (front == nullptr || line.empty())
-                    continue;
-                front->heard = true;
-                Parse(*front, line);
-                if (front->ended)
+                if (front != nullptr && line.rfind("ended\t", 0) == 0) {
+                    EndWorker(*front, std::atoi(line.c_str() + 6));
                     Promote(slot);
+                }
             }
-            // A worker that floods the pipe without line breaks is cut short.
-            if (buffer.size() > (1u << 20))
-                buffer.clear();
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -746,6 +754,8 @@ void Batch::StopAll()
         if (worker.slot >= 0) {
             // Gone before its temporaries are looked for, or it might make one after.
             AwaitEnd(worker.exitFd, 2);
+            if (worker.fd >= 0)
+                close(worker.fd);
             if (worker.exitFd >= 0)
                 close(worker.exitFd);
             RemoveTemporary(worker.temporary);
@@ -798,19 +808,21 @@ int Batch::Run()
                 const double due = worker.deadline + (worker.timedOut ? kEndGrace : 0);
                 wait = std::min(wait, std::max(0.0, due - now));
             }
-            if (worker.fd < 0 && worker.exitFd < 0)
+            if (worker.slot < 0 && worker.fd < 0 && worker.exitFd < 0)
                 wait = std::min(wait, 0.001); // its pipe has closed: look for its end soon
         }
-        // A worker of the batch's own: its pipe and its end, as a program it left behind
-        // may hold the pipe open (poll passes over fd -1). A slot: its launcher's pipe.
+        // Every worker's pipe; for a worker of the batch's own also its end, as a program
+        // it left behind may hold the pipe open (poll passes over fd -1); for a slot its
+        // launcher's pipe, which says when the slot's worker has ended.
         std::vector<pollfd> fds;
         std::vector<std::ptrdiff_t> owners; // a worker's place in running, or -1 - slot
         for (std::size_t i = 0; i < running.size(); ++i) {
-            if (running[i].slot >= 0)
-                continue;
             fds.push_back({running[i].fd, POLLIN, 0});
-            fds.push_back({running[i].exitFd, POLLIN, 0});
-            owners.insert(owners.end(), 2, std::ptrdiff_t(i));
+            owners.push_back(std::ptrdiff_t(i));
+            if (running[i].slot < 0) {
+                fds.push_back({running[i].exitFd, POLLIN, 0});
+                owners.push_back(std::ptrdiff_t(i));
+            }
         }
         for (std::size_t slot = 0; slot < launchers.size(); ++slot) {
             if (Front(int(slot)) != nullptr && launchers[slot]->ReportFd() >= 0) {
@@ -833,8 +845,9 @@ int Batch::Run()
             Running& worker = running[std::size_t(owners[k])];
             if (worker.fd < 0)
                 continue;
+            const bool end = fds[k].fd != worker.fd; // its pidfd, not its pipe
             Collect(worker);
-            if (k % 2 == 1 && worker.fd >= 0) { // the second of the pair: its end
+            if (end && worker.fd >= 0) {
                 // Ended: what it wrote is in the pipe already; nothing later counts.
                 close(worker.fd);
                 worker.fd = -1;
@@ -847,8 +860,9 @@ int Batch::Run()
             if (worker.deadline > 0 && after >= worker.deadline && !worker.timedOut &&
                 !worker.ended) {
                 // What it reported meanwhile first: it may have finished, or said its number.
-                if (worker.fd >= 0)
-                    Collect(worker);
+                Collect(worker);
+                if (worker.slot >= 0)
+                    CollectSlot(worker.slot);
                 if (worker.ended)
                     continue;
                 worker.timedOut = true;

@@ -87,22 +87,44 @@ int WaitStatus(const siginfo_t& info)
 // Far above three paths and three numbers.
 constexpr std::size_t kMaxRequest = 64 * 1024;
 
-// The next request, or false when the batch is done with this slot.
-bool ReceiveRequest(int requestFd, std::string& fields)
+// Takes one request with the descriptor that came with it (-1: none): the length of the
+// datagram, 0 when the batch has closed its end, -1 on an error. A datagram or a
+// descriptor that did not fit shows in flags.
+ssize_t TakeRequest(int fd, char* buffer, std::size_t size, int& passed, int& flags, int how)
+{
+    iovec data{buffer, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    passed = -1;
+    ssize_t n;
+    while ((n = recvmsg(fd, &message, how | MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
+    }
+    flags = message.msg_flags;
+    for (cmsghdr* c = n > 0 ? CMSG_FIRSTHDR(&message) : nullptr; c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS &&
+            c->cmsg_len == CMSG_LEN(sizeof(int)))
+            std::memcpy(&passed, CMSG_DATA(c), sizeof(int));
+    }
+    return n;
+}
+
+// The next request and the write end of its file's report pipe, or false when the batch
+// is done with this slot.
+bool ReceiveRequest(int requestFd, std::string& fields, int& reportFd)
 {
     static char buffer[kMaxRequest];
-    for (;;) {
-        // MSG_TRUNC: the datagram's whole length, even when the buffer was too small.
-        const ssize_t n = recv(requestFd, buffer, sizeof buffer, MSG_TRUNC);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == 0)
-            return false;
-        if (n < 0 || std::size_t(n) > sizeof buffer)
-            _exit(1);
-        fields.assign(buffer, std::size_t(n));
-        return true;
-    }
+    int flags = 0;
+    const ssize_t n = TakeRequest(requestFd, buffer, sizeof buffer, reportFd, flags, 0);
+    if (n == 0)
+        return false;
+    if (n < 0 || (flags & (MSG_TRUNC | MSG_CTRUNC)) || reportFd < 0)
+        _exit(1);
+    fields.assign(buffer, std::size_t(n));
+    return true;
 }
 
 [[noreturn]] void LauncherLoop(const WorkerJob& base, int requestFd)
@@ -113,7 +135,8 @@ bool ReceiveRequest(int requestFd, std::string& fields)
     pid_t ended = 0;
     std::string fields;
     for (;;) {
-        const bool more = ReceiveRequest(requestFd, fields);
+        int reportFd = -1;
+        const bool more = ReceiveRequest(requestFd, fields, reportFd);
         if (ended > 0) {
             while (waitpid(ended, nullptr, 0) < 0 && errno == EINTR) {
             }
@@ -128,23 +151,26 @@ bool ReceiveRequest(int requestFd, std::string& fields)
         const pid_t self = getpid();
         const pid_t worker = fork();
         if (worker == 0)
-            RunForkedWorker(job, self, -1, {requestFd});
+            RunForkedWorker(job, self, reportFd, {requestFd}, true);
         int status = 0;
         if (worker < 0) {
             const std::string line =
                 std::string("result\tfail\tcannot start a worker: ") + std::strerror(errno) + "\n";
-            WriteFully(kReportFd, line.data(), line.size());
+            WriteFully(reportFd, line.data(), line.size());
             status = 1 << 8; // exit status 1
-        } else {
+        }
+        // The file's pipe is the worker's alone: what outlives the worker cannot write
+        // into the report of the slot's next file.
+        close(reportFd);
+        if (worker > 0) {
             siginfo_t info{};
             while (waitid(P_PID, id_t(worker), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
             }
             status = WaitStatus(info);
             ended = worker;
         }
-        // A worker ended in the middle of a line leaves it open: close it first.
         char line[32];
-        const int n = std::snprintf(line, sizeof line, "\nended\t%d\n", status);
+        const int n = std::snprintf(line, sizeof line, "ended\t%d\n", status);
         WriteFully(kReportFd, line, std::size_t(n));
     }
 }
@@ -161,7 +187,7 @@ int MoveHigh(int fd)
 } // namespace
 
 void RunForkedWorker(const WorkerJob& job, pid_t parent, int reportFd,
-                     const std::vector<int>& close)
+                     const std::vector<int>& close, bool announce)
 {
     if (!DetachSignals(parent))
         _exit(1);
@@ -170,15 +196,13 @@ void RunForkedWorker(const WorkerJob& job, pid_t parent, int reportFd,
         if (fd >= 0)
             ::close(fd);
     }
-    if (reportFd >= 0) {
-        dup2(reportFd, kReportFd);
-        ::close(reportFd);
-    }
+    dup2(reportFd, kReportFd);
+    ::close(reportFd);
     // A program the plug-in runs does not inherit the report pipe, and so cannot hold
-    // it open or write into the report of another file.
+    // it open.
     fcntl(kReportFd, F_SETFD, FD_CLOEXEC);
-    if (reportFd < 0) {
-        // The launcher's report pipe is there already; say who to end on a time limit.
+    if (announce) {
+        // Started by a launcher: say who to end on a time limit.
         char line[32];
         const int n = std::snprintf(line, sizeof line, "started\t%d\n", int(getpid()));
         WriteFully(kReportFd, line, std::size_t(n));
@@ -241,17 +265,29 @@ bool WorkerLauncher::Start(const WorkerJob& base, const std::vector<int>& close)
     return true;
 }
 
-bool WorkerLauncher::Launch(const WorkerJob& job)
+bool WorkerLauncher::Launch(const WorkerJob& job, int reportFd)
 {
     if (pid <= 0)
         return false;
-    const std::string request = EncodeRequest(job);
+    std::string request = EncodeRequest(job);
     if (request.size() > kMaxRequest) {
         errno = ENAMETOOLONG;
         return false;
     }
+    iovec data{request.data(), request.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &reportFd, sizeof(int));
     for (;;) {
-        const ssize_t n = send(requestFd, request.data(), request.size(), MSG_NOSIGNAL);
+        const ssize_t n = sendmsg(requestFd, &message, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         return n == ssize_t(request.size());
@@ -262,13 +298,12 @@ bool WorkerLauncher::Withdraw()
 {
     if (queueFd < 0)
         return false;
-    char request[kMaxRequest];
-    for (;;) {
-        const ssize_t n = recv(queueFd, request, sizeof request, MSG_DONTWAIT | MSG_TRUNC);
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n > 0;
-    }
+    static char request[kMaxRequest];
+    int passed = -1, flags = 0;
+    const ssize_t n = TakeRequest(queueFd, request, sizeof request, passed, flags, MSG_DONTWAIT);
+    if (passed >= 0)
+        ::close(passed);
+    return n > 0;
 }
 
 bool WorkerLauncher::Alive()

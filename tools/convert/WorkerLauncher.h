@@ -8,24 +8,23 @@
 namespace polyvant::tools {
 
 // Sets up a freshly forked process as a worker and runs the job: what an exec would
-// have reset, the report pipe on kReportFd (reportFd, or -1 when it is there already),
-// the descriptors it must not hold closed. Never returns.
+// have reset, its report pipe (reportFd) on kReportFd, the descriptors it must not hold
+// closed; announce: begin the report with the worker's number. Never returns.
 [[noreturn]] void RunForkedWorker(const WorkerJob& job, pid_t parent, int reportFd,
-                                  const std::vector<int>& close);
+                                  const std::vector<int>& close, bool announce);
 
 // A process that forks the workers of one slot of a batch, one file at a time. Forking
 // a worker costs its parent a copy of its page tables and the reaping after it; with
 // one such process a slot, that work runs on every core instead of queueing in the
 // batch's own process, which keeps small files scaling with the number of jobs.
 //
-// Its workers write their report lines to the launcher's report pipe, beginning with
+// Each file comes with a report pipe of its own, which its worker writes, beginning with
 //   started  <pid>
-// and after each worker has ended the launcher adds
+// After each worker has ended, the launcher writes to its own report pipe
 //   ended    <wait status>
-// The lines of one file come one after another: a worker is started only after the
-// previous one has ended. The batch may send the next request while a worker runs, so
-// that the next file starts without waiting for the batch's process to be scheduled;
-// until the launcher has taken it, the batch can withdraw it again.
+// A worker is started only after the previous one has ended. The batch may send the next request
+// while a worker runs, so that the next file starts without waiting for the batch's process to be
+// scheduled; until the launcher has taken it, the batch can withdraw it again.
 class WorkerLauncher {
 public:
     WorkerLauncher() = default;
@@ -37,9 +36,10 @@ public:
     // the parent's descriptors that the launcher must not keep open. False with errno
     // set when it cannot be started.
     bool Start(const WorkerJob& base, const std::vector<int>& close);
-    // Has a worker convert the job's input once the current one, if any, has ended;
-    // false when the request cannot be sent.
-    bool Launch(const WorkerJob& job);
+    // Has a worker convert the job's input, reporting to reportFd (a pipe's write end,
+    // which the caller may close), once the current one, if any, has ended; false when
+    // the request cannot be sent.
+    bool Launch(const WorkerJob& job, int reportFd);
     // Takes back a request the launcher has not taken yet; false when it has.
     bool Withdraw();
     // Ends the launcher and any worker it runs; returns the launcher's wait status, its
