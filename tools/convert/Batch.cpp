@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -160,9 +161,10 @@ private:
     void Dispatch();
     bool MoveQueued(int slot);
     bool Start(std::size_t index, Placement place);
-    bool StartInSlot(const WorkerJob& job, int slot, int reportFd);
+    bool StartInSlot(const WorkerJob& job, int slot, int reportFd, int readFd);
     std::vector<int> OpenDescriptors() const;
-    void Collect(Running& worker);
+    void Collect(Running& worker, std::size_t limit = SIZE_MAX);
+    void CollectLast(Running& worker);
     void CollectSlot(int slot);
     void EndWorker(Running& worker, int status);
     Running* Front(int slot);
@@ -435,7 +437,7 @@ bool Batch::Start(std::size_t index, Placement place)
     if (writeFd >= 0 && place.place != Place::Direct) {
         const bool sent = place.place == Place::Behind
                               ? launchers[std::size_t(place.slot)]->Launch(job, writeFd)
-                              : StartInSlot(job, place.slot, writeFd);
+                              : StartInSlot(job, place.slot, writeFd, worker.fd);
         const int error = errno;
         if (sent || place.place == Place::Behind) {
             close(writeFd);
@@ -499,14 +501,18 @@ std::vector<int> Batch::OpenDescriptors() const
 
 // Hands the file to the idle slot's launcher, starting the launcher first when needed;
 // false when it cannot take it, and the batch forks the worker itself.
-bool Batch::StartInSlot(const WorkerJob& job, int slot, int reportFd)
+bool Batch::StartInSlot(const WorkerJob& job, int slot, int reportFd, int readFd)
 {
     WorkerLauncher& launcher = *launchers[std::size_t(slot)];
     // A launcher that went away is started again, once.
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!launcher.Alive()) {
             slotBuffers[std::size_t(slot)].clear();
-            if (!launcher.Start(job, OpenDescriptors()))
+            // Nor the pipe of the file it is started for, which is no worker's but its own.
+            std::vector<int> close = OpenDescriptors();
+            close.push_back(reportFd);
+            close.push_back(readFd);
+            if (!launcher.Start(job, close))
                 return false;
         }
         if (launcher.Launch(job, reportFd))
@@ -546,10 +552,7 @@ void Batch::LoseSlot(int slot, int status)
         if (worker.slot != slot || worker.ended || worker.dropped)
             continue;
         // What it said before the launcher went tells whether it had started.
-        Collect(worker);
-        if (worker.fd >= 0)
-            close(worker.fd);
-        worker.fd = -1;
+        CollectLast(worker);
         if (!worker.heard && !worker.timedOut && restarts[worker.plan]++ == 0) {
             worker.dropped = true;
             again.push_back(worker.plan);
@@ -581,7 +584,7 @@ void Batch::Parse(Running& worker, const std::string& line)
         worker.fraction = std::clamp(std::atof(first.c_str()), 0.0, 1.0);
     } else if (kind == "message") {
         worker.messages.emplace_back(first, second);
-    } else if (kind == "result") {
+    } else if (kind == "result" && !worker.haveResult) { // a worker sends one
         worker.haveResult = true;
         worker.ok = first == "ok";
         if (worker.ok) {
@@ -594,13 +597,15 @@ void Batch::Parse(Running& worker, const std::string& line)
     }
 }
 
-// Reads what the worker has reported; its pipe is closed once nothing more can come.
-void Batch::Collect(Running& worker)
+// Reads what the worker has reported, at most limit bytes; its pipe is closed once
+// nothing more can come.
+void Batch::Collect(Running& worker, std::size_t limit)
 {
     char chunk[4096];
-    while (worker.fd >= 0) {
-        const ssize_t n = read(worker.fd, chunk, sizeof chunk);
+    while (worker.fd >= 0 && limit > 0) {
+        const ssize_t n = read(worker.fd, chunk, std::min(sizeof chunk, limit));
         if (n > 0) {
+            limit -= std::size_t(n);
             worker.buffer.append(chunk, std::size_t(n));
             std::size_t end;
             while ((end = worker.buffer.find('\n')) != std::string::npos) {
@@ -623,14 +628,23 @@ void Batch::Collect(Running& worker)
     }
 }
 
-// A launcher reports each worker's end. What the worker wrote is in its pipe by then;
-// anything later comes from a process it left behind and does not count.
-void Batch::EndWorker(Running& worker, int status)
+// Once the worker has ended, what it wrote is in its pipe; anything later comes from a
+// process it left behind and does not count, and one that keeps writing cannot keep the
+// batch reading.
+void Batch::CollectLast(Running& worker)
 {
-    Collect(worker);
+    int waiting = 0;
+    if (worker.fd >= 0 && ioctl(worker.fd, FIONREAD, &waiting) == 0 && waiting > 0)
+        Collect(worker, std::size_t(waiting));
     if (worker.fd >= 0)
         close(worker.fd);
     worker.fd = -1;
+}
+
+// A launcher reports each worker's end.
+void Batch::EndWorker(Running& worker, int status)
+{
+    CollectLast(worker);
     worker.ended = true;
     worker.endStatus = status;
 }
@@ -845,13 +859,10 @@ int Batch::Run()
             Running& worker = running[std::size_t(owners[k])];
             if (worker.fd < 0)
                 continue;
-            const bool end = fds[k].fd != worker.fd; // its pidfd, not its pipe
-            Collect(worker);
-            if (end && worker.fd >= 0) {
-                // Ended: what it wrote is in the pipe already; nothing later counts.
-                close(worker.fd);
-                worker.fd = -1;
-            }
+            if (fds[k].fd != worker.fd) // its pidfd, not its pipe: it has ended
+                CollectLast(worker);
+            else
+                Collect(worker);
         }
         const double after = MonotonicSeconds();
         for (Running& worker : running) {
