@@ -376,7 +376,8 @@ void Batch::Dispatch()
 bool Batch::MoveQueued(int slot)
 {
     for (auto it = running.begin(); it != running.end(); ++it) {
-        if (!it->queued || it->taken || it->dropped)
+        // One that has said it started is its launcher's already.
+        if (!it->queued || it->taken || it->heard || it->dropped)
             continue;
         if (!launchers[std::size_t(it->slot)]->Withdraw()) {
             it->taken = true; // its launcher has it, and starts it next
