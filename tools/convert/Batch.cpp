@@ -41,7 +41,7 @@ struct Running {
     std::size_t plan = 0;
     pid_t pid = -1;  // 0: started by a launcher that has not yet said its number
     int slot = -1;   // the launcher that runs it, or -1: forked by the batch itself
-    int fd = -1;     // the report pipe, until it closes (a launcher's: while it lives)
+    int fd = -1;     // read end of its own report pipe, until it closes
     int exitFd = -1; // readable once the worker has ended (a pidfd), when the system has it
     std::string absoluteInput; // as the worker names it
     std::string temporary;

@@ -59,7 +59,7 @@ public:
 
 private:
     pid_t pid = -1;
-    int reportFd = -1;  // read end, in the batch's process
+    int reportFd = -1;  // read end of the pipe that reports its workers' ends, in the batch
     int requestFd = -1; // the batch's end of the request socket
     int queueFd = -1;   // the launcher's end, also held here to withdraw requests
 };
