@@ -13,7 +13,8 @@ bool CheckLoadableElf(const char* path, std::string* reason) noexcept;
 
 // True when the shared object refers to AddressSanitizer's runtime (__asan_init): such a
 // library aborts a host that was built without the sanitizer as soon as it is loaded.
-// Reads the file; false when it cannot be read. Does not throw.
+// Looks among the names the library imports, or through the whole file when those cannot
+// be found; false when it cannot be read. Does not throw.
 bool RefersToAddressSanitizer(const char* path) noexcept;
 
 } // namespace polyvant

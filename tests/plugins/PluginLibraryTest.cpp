@@ -176,7 +176,78 @@ TEST(PluginLibraryTest, RefusesTheTruncatedFixtureAndTheTextFixture)
 namespace polyvant {
 namespace {
 
-TEST(SanitizerCheck, FindsTheRuntimeMarkerAnywhereInTheFileEvenAcrossReadBlocks)
+// A shared object of one loadable segment whose dynamic section names a string table
+// holding `strings`; `tail` follows the table in the file, outside it.
+std::string LibraryImage(const std::string& strings, const std::string& tail,
+                         std::uint64_t tableAddressShift = 0)
+{
+    constexpr std::uint64_t kBase = 0x10000;
+    const std::size_t phoff = sizeof(Elf64_Ehdr);
+    const std::size_t dynoff = phoff + 2 * sizeof(Elf64_Phdr);
+    const std::size_t stroff = dynoff + 3 * sizeof(Elf64_Dyn);
+    const std::size_t total = stroff + strings.size() + tail.size();
+
+    Elf64_Ehdr header{};
+    std::memcpy(header.e_ident, ELFMAG, SELFMAG);
+    header.e_ident[EI_CLASS] = ELFCLASS64;
+    header.e_ident[EI_DATA] = ELFDATA2LSB;
+    header.e_ident[EI_VERSION] = EV_CURRENT;
+    header.e_type = ET_DYN;
+    header.e_machine = EM_X86_64;
+    header.e_version = EV_CURRENT;
+    header.e_phoff = phoff;
+    header.e_ehsize = sizeof header;
+    header.e_phentsize = sizeof(Elf64_Phdr);
+    header.e_phnum = 2;
+    Elf64_Phdr load{};
+    load.p_type = PT_LOAD;
+    load.p_vaddr = kBase;
+    load.p_filesz = load.p_memsz = total;
+    Elf64_Phdr dynamic{};
+    dynamic.p_type = PT_DYNAMIC;
+    dynamic.p_offset = dynoff;
+    dynamic.p_vaddr = kBase + dynoff;
+    dynamic.p_filesz = dynamic.p_memsz = 3 * sizeof(Elf64_Dyn);
+    Elf64_Dyn entries[3]{};
+    entries[0].d_tag = DT_STRTAB;
+    entries[0].d_un.d_ptr = kBase + stroff + tableAddressShift;
+    entries[1].d_tag = DT_STRSZ;
+    entries[1].d_un.d_val = strings.size();
+    entries[2].d_tag = DT_NULL;
+
+    std::string image(reinterpret_cast<const char*>(&header), sizeof header);
+    image.append(reinterpret_cast<const char*>(&load), sizeof load);
+    image.append(reinterpret_cast<const char*>(&dynamic), sizeof dynamic);
+    image.append(reinterpret_cast<const char*>(entries), sizeof entries);
+    return image + strings + tail;
+}
+
+TEST(SanitizerCheck, LooksAmongTheNamesALibraryImports)
+{
+    TempDir dir;
+    using namespace std::string_literals;
+    const std::string imports = "\0libc.so.6\0malloc\0"s;
+    WriteFile(dir / "uses.so", LibraryImage(imports + "__asan_init\0"s, ""));
+    EXPECT_TRUE(RefersToAddressSanitizer((dir / "uses.so").c_str()));
+    // Text elsewhere in the file, a message say, does not make it a sanitizer build.
+    WriteFile(dir / "mentions.so", LibraryImage(imports, "see __asan_init"));
+    EXPECT_FALSE(RefersToAddressSanitizer((dir / "mentions.so").c_str()));
+    // A table that lies outside the file's segments: the whole file is searched instead.
+    WriteFile(dir / "lost.so", LibraryImage(imports, "__asan_init", 1 << 20));
+    EXPECT_TRUE(RefersToAddressSanitizer((dir / "lost.so").c_str()));
+    WriteFile(dir / "lost-clean.so", LibraryImage(imports, "", 1 << 20));
+    EXPECT_FALSE(RefersToAddressSanitizer((dir / "lost-clean.so").c_str()));
+    // Every truncation of an image is answered without reading past its end.
+    const std::string whole = LibraryImage(imports + "__asan_init\0"s, "");
+    for (std::size_t size = 0; size < whole.size(); ++size) {
+        WriteFile(dir / "cut.so", whole.substr(0, size));
+        EXPECT_EQ(RefersToAddressSanitizer((dir / "cut.so").c_str()),
+                  whole.substr(0, size).find("__asan_init") != std::string::npos)
+            << size;
+    }
+}
+
+TEST(SanitizerCheck, SearchesAFileThatIsNoLibraryThroughoutEvenAcrossReadBlocks)
 {
     TempDir dir;
     // Straddles the reader's 64 KiB block boundary.
