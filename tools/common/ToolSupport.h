@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "PluginDirectory.h"
+
 namespace polyvant {
 class ClassDescriptor;
 class PluginManager;
@@ -12,12 +14,6 @@ class PluginManager;
 // What polyvant-convert and polyvant-info share: where the plug-ins live, the viewer's
 // extension table, finding classes by what a user types, and text helpers.
 namespace polyvant::tools {
-
-// This program's own file, from /proc/self/exe.
-std::string ProgramPath();
-
-// plugin/ beside the program; an installed program finds them in ../lib/polyvant/plugin/.
-std::string DefaultPluginDirectory();
 
 // The viewer's extension table: the stored one when the viewer saved one, else the
 // built-in defaults. Read only: the stored file is never written, created or moved.

@@ -15,6 +15,7 @@
 #include "ImportCheck.h"
 #include "PluginLibrary.h"
 #include "PluginManager.h"
+#include "tools/common/PluginDirectory.h"
 
 namespace {
 
@@ -24,25 +25,6 @@ const char kUsage[] =
     "usage: polyvant-scan [--plugin-dir DIR] [--option NAME=VALUE]... [FILE...]\n"
     "Lists the plug-in libraries and classes of DIR (default: plugin/ beside this program)\n"
     "and imports each FILE with the first import class that lists its extension.\n";
-
-std::string ProgramDirectory()
-{
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string(".") : exe.parent_path().string();
-}
-
-// plugin/ beside the program; an installed program finds them in ../lib/polyvant/plugin/.
-std::string DefaultPluginDirectory()
-{
-    const std::string dir = ProgramDirectory();
-    std::error_code ec;
-    if (std::filesystem::is_directory(dir + "/plugin", ec))
-        return dir + "/plugin/";
-    if (std::filesystem::is_directory(dir + "/../lib/polyvant/plugin", ec))
-        return dir + "/../lib/polyvant/plugin/";
-    return dir + "/plugin/";
-}
 
 const char* KindName(std::uint32_t superClass)
 {
@@ -200,7 +182,7 @@ int main(int argc, char** argv)
         }
     }
     if (pluginDir.empty())
-        pluginDir = DefaultPluginDirectory();
+        pluginDir = tools::DefaultPluginDirectory();
 
     int failures = 0;
     {

@@ -1,0 +1,14 @@
+#pragma once
+#include <string>
+
+// Where the command-line tools find their plug-ins; kept apart from the rest of what the
+// tools share so that a tool without the viewer's settings links no GUI toolkit.
+namespace polyvant::tools {
+
+// This program's own file, from /proc/self/exe.
+std::string ProgramPath();
+
+// plugin/ beside the program; an installed program finds them in ../lib/polyvant/plugin/.
+std::string DefaultPluginDirectory();
+
+} // namespace polyvant::tools
