@@ -184,6 +184,10 @@ protected:
         manager.SetHostServices(host.Services());
         manager.ScanDirectory(PluginDir().c_str(), kPluginInterfaceVersion);
         ASSERT_GT(manager.ClassCount(), 0) << "no plug-in classes in " << PluginDir();
+        // Beside the shipped plug-ins, the SDK's sample, unless other plug-ins are tried.
+        const char* other = std::getenv("POLYVANT_CONFORMANCE_PLUGIN_DIR");
+        if (!other || !*other)
+            manager.ScanDirectory(POLYVANT_SAMPLE_PLUGIN_DIR, kPluginInterfaceVersion);
     }
 
     std::vector<ClassDescriptor*> ImportClassesFor(const std::string& path)
