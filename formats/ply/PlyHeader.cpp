@@ -116,6 +116,9 @@ PlyHeader ParsePlyHeader(const char* data, std::size_t size, std::string_view pa
 
     PlyHeader header;
     bool haveFormat = false;
+    // A damaged "end_header" turns the whole body into header lines: the first unknown
+    // line is shown, the rest only counted.
+    std::size_t unknownLines = 0;
     for (;;) {
         if (!lines.Next(b, e))
             fail("file ends inside the header (no 'end_header')");
@@ -186,11 +189,20 @@ PlyHeader ParsePlyHeader(const char* data, std::size_t size, std::string_view pa
         } else {
             // Some writers put bare text in the header (Blender 2.4 wrote "Created by
             // ..."); it carries nothing we read, so say so and go on.
-            HostLink::Warning(LineMessage(path, lines.Line(),
-                                          "unknown header line ignored ('" + Printable(b, e) + "')")
-                                  .c_str());
+            if (unknownLines++ == 0)
+                HostLink::Warning(
+                    LineMessage(path, lines.Line(),
+                                "unknown header line ignored ('" + Printable(b, e) + "')")
+                        .c_str());
         }
     }
+    if (unknownLines > 1)
+        HostLink::Warning(
+            LineMessage(path, lines.Line(),
+                        std::to_string(unknownLines - 1) +
+                            (unknownLines == 2 ? " more unknown header line ignored"
+                                               : " more unknown header lines ignored"))
+                .c_str());
     if (!haveFormat)
         fail("the header has no 'format' line");
     header.bodyOffset = lines.Offset();

@@ -267,6 +267,27 @@ TEST_F(PlyReaderTest, PolygonsAreTriangulatedAndShortFacesSkippedWithAWarning)
     EXPECT_EQ(meshes[0]->faceCount, 2u + 99998u);
 }
 
+TEST_F(PlyReaderTest, UnknownHeaderLinesAreShownOnceAndCounted)
+{
+    std::string text = kAsciiSquare;
+    text.insert(text.find("element vertex"), "Created by hand\nstray\nmore\n");
+    ASSERT_EQ(ReadOk(text).size(), 1u);
+    EXPECT_EQ(host.Texts(PV_WARNING),
+              (std::vector<std::string>{"m.ply: line 3: unknown header line ignored ('Created by "
+                                        "hand')",
+                                        "m.ply: line 12: 2 more unknown header lines ignored"}));
+
+    // A damaged "end_header" makes every line of the body a header line: one warning,
+    // not one a line.
+    host.Clear();
+    std::string damaged = kAsciiSquare;
+    damaged.replace(damaged.find("end_header"), 10, "end_hexder");
+    for (int i = 0; i < 20000; ++i)
+        damaged += "0 1 0\n";
+    EXPECT_NE(ReadError(damaged).find("file ends inside the header"), std::string::npos);
+    EXPECT_EQ(host.Texts(PV_WARNING).size(), 1u);
+}
+
 TEST_F(PlyReaderTest, PointCloudsAndFacesWithoutIndicesGiveVerticesOnly)
 {
     Meshes cloud = ReadOk("ply\nformat ascii 1.0\nelement vertex 2\nproperty double x\n"
