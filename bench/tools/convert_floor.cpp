@@ -5,6 +5,9 @@
 //   convert_floor ply2obj  IN.ply OUT.obj   ASCII PLY (float x y z, uchar/int lists) to OBJ
 //   convert_floor batch J OUTDIR IN.obj...  obj2stlb for many files, a forked child per
 //                                           file and at most J at once
+//   convert_floor durable obj2stlb|stl2obj|ply2obj IN OUT
+//                                           the same through a temporary file that is
+//                                           flushed to disk and renamed, as the batch does
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -290,6 +293,15 @@ int PlyToObj(const char* in, const char* out)
     return 0;
 }
 
+// Flushes the finished temporary file to disk and renames it to out: what a converter
+// that never leaves a half file under the output's name must do at least.
+bool Commit(const std::string& temporary, const std::string& out)
+{
+    const int fd = open(temporary.c_str(), O_WRONLY);
+    return fd >= 0 && fsync(fd) == 0 && close(fd) == 0 &&
+           rename(temporary.c_str(), out.c_str()) == 0;
+}
+
 // The floor for a batch: a forked child per file, at most `jobs` at once, each writing a
 // temporary file that it flushes to disk and renames, as a converter that never leaves a
 // half file must.
@@ -311,10 +323,7 @@ int Batch(int jobs, const char* outDir, int count, char** inputs)
                 const std::string out = std::string(outDir) + "/" + base + ".stl";
                 const std::string temporary = std::string(outDir) + "/." + base + ".tmp";
                 ObjToStl(inputs[i], temporary.c_str());
-                const int fd = open(temporary.c_str(), O_WRONLY);
-                const bool ok = fd >= 0 && fsync(fd) == 0 && close(fd) == 0 &&
-                                rename(temporary.c_str(), out.c_str()) == 0;
-                _exit(ok ? 0 : 1);
+                _exit(Commit(temporary, out) ? 0 : 1);
             }
             ++running;
             ++i;
@@ -331,17 +340,32 @@ int Batch(int jobs, const char* outDir, int count, char** inputs)
 
 } // namespace
 
+int Convert(const char* how, const char* in, const char* out)
+{
+    if (std::strcmp(how, "obj2stlb") == 0)
+        return ObjToStl(in, out);
+    if (std::strcmp(how, "stl2obj") == 0)
+        return StlToObj(in, out);
+    if (std::strcmp(how, "ply2obj") == 0)
+        return PlyToObj(in, out);
+    return 2;
+}
+
 int main(int argc, char** argv)
 {
     if (argc >= 5 && std::strcmp(argv[1], "batch") == 0)
         return Batch(std::max(1, std::atoi(argv[2])), argv[3], argc - 4, argv + 4);
-    if (argc == 4 && std::strcmp(argv[1], "obj2stlb") == 0)
-        return ObjToStl(argv[2], argv[3]);
-    if (argc == 4 && std::strcmp(argv[1], "stl2obj") == 0)
-        return StlToObj(argv[2], argv[3]);
-    if (argc == 4 && std::strcmp(argv[1], "ply2obj") == 0)
-        return PlyToObj(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: convert_floor obj2stlb|stl2obj|ply2obj IN OUT\n"
-                         "       convert_floor batch J OUTDIR IN.obj...\n");
-    return 2;
+    int status = 2;
+    if (argc == 4) {
+        status = Convert(argv[1], argv[2], argv[3]);
+    } else if (argc == 5 && std::strcmp(argv[1], "durable") == 0) {
+        const std::string temporary = std::string(argv[4]) + ".tmp";
+        status = Convert(argv[2], argv[3], temporary.c_str());
+        if (status == 0 && !Commit(temporary, argv[4]))
+            status = 1;
+    }
+    if (status == 2)
+        std::fprintf(stderr, "usage: convert_floor [durable] obj2stlb|stl2obj|ply2obj IN OUT\n"
+                             "       convert_floor batch J OUTDIR IN.obj...\n");
+    return status;
 }
