@@ -6,7 +6,8 @@
 #   cmake --build build-rel --target polyvant-convert convert_floor obj stl ply
 #   python3 ../shared/tools/gen_mesh.py --out /tmp/pvperf 1m 4m
 #   bench/tools/tools_bench.sh build-rel [/tmp/pvperf] [runs] [batch]
-# With "batch" as the fourth argument only the batch of small files is timed. Outputs go
+# With "batch" as the fourth argument only the batch of small files is timed; SIZES="1m"
+# times only the 1M meshes. Outputs go
 # to a folder under $TMPDIR (/tmp by default, on disk): TMPDIR=/dev/shm times them without
 # the disk, where polyvant's flush before each rename costs nothing and the floor's
 # missing one gains nothing. The "flushed" floor writes a temporary file, flushes it to
@@ -57,7 +58,7 @@ ratios() {
         'BEGIN{printf "ratio -j 1 / -j 2: polyvant %.2f, floor %.2f (goal 1.8)\n", a / b, c / d}'
 }
 
-sizes="1m 4m"
+sizes=${SIZES:-1m 4m}
 [ "$only" = batch ] && sizes=""
 for n in $sizes; do
     obj=$data/torus_$n.obj stl=$data/torus_$n.stl ply=$data/torus_$n.ply
