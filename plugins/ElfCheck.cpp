@@ -145,7 +145,7 @@ enum class Marker { Absent, Present, Unknown };
 // Looks for the marker among the names the library imports: its dynamic string table,
 // a few kilobytes, where a whole-file scan reads every plug-in of the directory at each
 // start. Unknown when the table cannot be located in the file.
-Marker DynamicStringsContainMarker(int fd, std::uint64_t fileSize) noexcept
+Marker DynamicStringsContainMarker(int fd, std::uint64_t fileSize)
 {
     Elf64_Ehdr header;
     if (fileSize < sizeof header || !ReadAt(fd, &header, sizeof header, 0) ||
@@ -192,9 +192,9 @@ Marker DynamicStringsContainMarker(int fd, std::uint64_t fileSize) noexcept
             address - segment.p_vaddr >= segment.p_filesz ||
             size > segment.p_filesz - (address - segment.p_vaddr))
             continue;
-        const std::uint64_t offset = segment.p_offset + (address - segment.p_vaddr);
-        if (!InsideFile(offset, size, fileSize))
+        if (!InsideFile(segment.p_offset, segment.p_filesz, fileSize))
             return Marker::Unknown;
+        const std::uint64_t offset = segment.p_offset + (address - segment.p_vaddr);
         std::vector<char> strings(size);
         if (!ReadAt(fd, strings.data(), strings.size(), offset))
             return Marker::Unknown;
