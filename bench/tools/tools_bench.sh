@@ -32,23 +32,37 @@ done
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
+# Times one run of the command; sets run_wall and run_mem. The wall time to the
+# millisecond from the shell's clock (time's %e has only hundredths, too coarse for the
+# small batches); the peak memory from time.
+time_once() {
+    local start=$EPOCHREALTIME
+    run_mem=$(/usr/bin/time -f "%M" "$@" 2>&1 >/dev/null | tail -1)
+    run_wall=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN{printf "%.3f", b - a}')
+}
+
+# True when wall time $1 is below $2.
+faster() {
+    awk -v a="$1" -v b="$2" 'BEGIN{exit !(a < b)}'
+}
+
+# One line of results: label, wall seconds, peak memory in KiB.
+report() {
+    printf "%-34s wall %7.3f s  peak %6d MiB\n" "$1" "$2" $(($3 / 1024))
+}
+
 best() {
     local label=$1
     shift
-    local best_wall=1e9 best_mem=0 line wall mem
+    local best_wall=1e9 best_mem=0
     for _ in $(seq "$runs"); do
-        # The wall time to the millisecond from the shell's clock (time's %e has only
-        # hundredths, too coarse for the small batches); the peak memory from time.
-        local start=$EPOCHREALTIME
-        line=$(/usr/bin/time -f "%M" "$@" 2>&1 >/dev/null | tail -1)
-        wall=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN{printf "%.3f", b - a}')
-        mem=$line
-        if awk -v a="$wall" -v b="$best_wall" 'BEGIN{exit !(a < b)}'; then
-            best_wall=$wall
-            best_mem=$mem
+        time_once "$@"
+        if faster "$run_wall" "$best_wall"; then
+            best_wall=$run_wall
+            best_mem=$run_mem
         fi
     done
-    printf "%-34s wall %7.3f s  peak %6d MiB\n" "$label" "$best_wall" $((best_mem / 1024))
+    report "$label" "$best_wall" "$best_mem"
     last_best=$best_wall
 }
 
@@ -95,17 +109,14 @@ done
 # which drifts from minute to minute, touches -j 1 and -j 2 alike.
 [ "$runs" -lt 15 ] && runs=15
 
-# Times one run of a batch into folder $1, emptied first when $fresh is set; sets
-# run_wall and run_mem.
+# Times one run of a batch into folder $1, emptied first when $fresh is set.
 time_batch() {
     local folder=$1
     shift
     mkdir -p "$(dirname "$folder")"
     # The removal is flushed too, so that its disk work does not fall into the run.
     [ -n "$fresh" ] && rm -rf "$folder" && sync -f "$(dirname "$folder")"
-    local start=$EPOCHREALTIME
-    run_mem=$(/usr/bin/time -f "%M" "$@" 2>&1 >/dev/null | tail -1)
-    run_wall=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN{printf "%.3f", b - a}')
+    time_once "$@"
 }
 
 # The batch of small files with polyvant and the floor, -j 1 and -j 2, outputs under $1.
@@ -119,14 +130,14 @@ batches() {
             0 | 1) time_batch "$root/p" "$convert" -q -j $((i + 1)) --to stl -o "$root/p" "$out"/small/*.obj ;;
             *) time_batch "$root/f" "$floor" batch $((i - 1)) "$root/f" "$out"/small/*.obj ;;
             esac
-            if awk -v a="$run_wall" -v b="${walls[i]}" 'BEGIN{exit !(a < b)}'; then
+            if faster "$run_wall" "${walls[i]}"; then
                 walls[i]=$run_wall
                 mems[i]=$run_mem
             fi
         done
     done
     for i in 0 1 2 3; do
-        printf "%-34s wall %7.3f s  peak %6d MiB\n" "${labels[i]}" "${walls[i]}" $((mems[i] / 1024))
+        report "${labels[i]}" "${walls[i]}" "${mems[i]}"
     done
     ratios "${walls[0]}" "${walls[1]}" "${walls[2]}" "${walls[3]}"
 }
