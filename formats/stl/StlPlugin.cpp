@@ -23,6 +23,7 @@ constexpr char kImportHelp[] =
     "are skipped. A binary file is one mesh named after the file.\n"
     "STL repeats every corner in every facet: corners at exactly the same position\n"
     "become one vertex. Facet normals and the binary attribute bytes are not used.\n"
+    "Facets with fewer than 3 corners (line segments) are skipped with a warning.\n"
     "A damaged file is refused with the line or byte offset of the fault; a binary\n"
     "file whose header leaves the triangle count at 0 is read from its size.";
 

@@ -215,6 +215,7 @@ public:
             ReadSolid(solids);
             any = true;
         }
+        ReportShortFacets();
     }
 
 private:
@@ -232,6 +233,7 @@ private:
             name = BaseNameOf(path);
         MeshBuilder* mesh = NewSolid(solids, std::move(name));
         VertexWelder welder(*mesh);
+        std::vector<double> points;
         std::vector<std::uint32_t> corners;
         for (;;) {
             SkipSpace();
@@ -245,14 +247,15 @@ private:
             }
             if (!EqualsNoCase(word, "facet"))
                 Fail(wordLine, "expected 'facet' or 'endsolid', found '" + Shown(word) + "'");
-            ReadFacet(*mesh, welder, corners);
+            ReadFacet(*mesh, welder, points, corners);
             meter.Update(static_cast<std::uint64_t>(p - begin));
         }
         if (mesh->TriangleCount() == 0)
             solids.pop_back(); // an empty solid gives no object
     }
 
-    void ReadFacet(MeshBuilder& mesh, VertexWelder& welder, std::vector<std::uint32_t>& corners)
+    void ReadFacet(MeshBuilder& mesh, VertexWelder& welder, std::vector<double>& points,
+                   std::vector<std::uint32_t>& corners)
     {
         const std::size_t facetLine = line;
         SkipSpace();
@@ -271,7 +274,7 @@ private:
         Expect(word, "outer");
         SkipSpace();
         Expect(Word(), "loop");
-        corners.clear();
+        points.clear();
         for (;;) {
             SkipSpace();
             if (p == end)
@@ -283,16 +286,24 @@ private:
                 break;
             if (!EqualsNoCase(word, "vertex"))
                 Fail(wordLine, "expected 'vertex' or 'endloop', found '" + Shown(word) + "'");
-            double xyz[3];
-            for (double& value : xyz)
-                value = Number();
-            corners.push_back(welder.Add(xyz[0], xyz[1], xyz[2]));
+            for (int k = 0; k < 3; ++k)
+                points.push_back(Number());
         }
         SkipSpace();
         Expect(Word(), "endfacet");
-        if (corners.size() < 3)
-            Fail(facetLine,
-                 "facet has " + std::to_string(corners.size()) + " corners; at least 3 needed");
+        if (points.size() < 9) {
+            // Some writers put line segments into facets. They enclose no surface, and the
+            // triangles around them are still worth having; their points are not welded
+            // in, so that they add no stray vertices to the mesh or its bounds.
+            if (shortFacets++ == 0) {
+                firstShortFacetLine = facetLine;
+                firstShortFacetCorners = points.size() / 3;
+            }
+            return;
+        }
+        corners.clear();
+        for (std::size_t k = 0; k < points.size(); k += 3)
+            corners.push_back(welder.Add(points[k], points[k + 1], points[k + 2]));
         if (corners.size() == 3)
             mesh.AddTriangle(corners[0], corners[1], corners[2]);
         else
@@ -368,11 +379,28 @@ private:
         throw FormatError(LineMessage(path, at, what));
     }
 
+    // Warned about once, after the whole file is read.
+    void ReportShortFacets() const
+    {
+        if (!shortFacets)
+            return;
+        HostLink::Warning(LineMessage(path, firstShortFacetLine,
+                                      "facet has " + std::to_string(firstShortFacetCorners) +
+                                          (firstShortFacetCorners == 1 ? " corner" : " corners") +
+                                          "; skipped " + std::to_string(shortFacets) +
+                                          (shortFacets == 1 ? " facet" : " facets") +
+                                          " with fewer than 3 corners, kept the rest")
+                              .c_str());
+    }
+
     const char* begin;
     const char* p;
     const char* end;
     std::string_view path;
     NumberRun numbers;
+    std::size_t shortFacets = 0;
+    std::size_t firstShortFacetLine = 0;
+    std::size_t firstShortFacetCorners = 0;
     std::size_t line = 1;
     ProgressMeter meter;
 };

@@ -317,17 +317,39 @@ TEST_F(StlReaderTest, SolidsAreNamedOrTakeTheFileName)
     EXPECT_STREQ(meshes[1]->name, "third");
 }
 
-TEST_F(StlReaderTest, PolygonFacetsAreTriangulatedAndShortOnesRefused)
+TEST_F(StlReaderTest, PolygonFacetsAreTriangulatedAndShortOnesSkipped)
 {
     std::string quad = kAsciiSquare;
     quad.insert(quad.find("      vertex 1 1 0\n") + 19, "      vertex 0.5 2 0\n");
     Meshes meshes = ReadOk(quad);
     ASSERT_EQ(meshes.size(), 1u);
     EXPECT_EQ(meshes[0]->faceCount, 3u);
+    EXPECT_TRUE(host.Texts(PV_WARNING).empty());
 
-    std::string two = kAsciiSquare;
-    two.erase(two.find("      vertex 1 0 0\n"), 19);
-    EXPECT_EQ(ReadError(two), "m.stl: line 2: facet has 2 corners; at least 3 needed");
+    // Line segments written as facets, far outside the square: skipped with one warning,
+    // and their points neither become vertices nor widen the bounds.
+    const std::string segment = "  facet normal 0 0 0\n    outer loop\n      vertex 9 9 9\n"
+                                "      vertex -9 -9 -9\n    endloop\n  endfacet\n";
+    std::string mixed = kAsciiSquare;
+    mixed.insert(mixed.find("  facet"), segment);
+    mixed.insert(mixed.find("endsolid"), segment + "  facet\n outer loop\n endloop\n endfacet\n");
+    meshes = ReadOk(mixed);
+    ASSERT_EQ(meshes.size(), 1u);
+    EXPECT_EQ(meshes[0]->faceCount, 2u);
+    EXPECT_EQ(meshes[0]->vertexCount, 4u);
+    for (std::uint32_t v = 0; v < 3 * meshes[0]->vertexCount; ++v)
+        EXPECT_LE(std::fabs(meshes[0]->vertexData[v]), 1.0);
+    ASSERT_EQ(host.Texts(PV_WARNING).size(), 1u);
+    EXPECT_EQ(host.Texts(PV_WARNING)[0],
+              "m.stl: line 2: facet has 2 corners; skipped 3 facets with fewer than 3 corners, "
+              "kept the rest");
+
+    // Nothing but segments: nothing to show, and the file says why.
+    host.Clear();
+    meshes = ReadOk("solid lines\n" + segment + "endsolid lines\n");
+    EXPECT_TRUE(meshes.empty());
+    ASSERT_EQ(host.Texts(PV_WARNING).size(), 1u);
+    EXPECT_NE(host.Texts(PV_WARNING)[0].find("skipped 1 facet with"), std::string::npos);
 }
 
 TEST_F(StlReaderTest, MalformedAsciiStructureNamesTheLine)
