@@ -35,20 +35,27 @@ enum class Kind {
     Vertex,
     SeqEnd,
     Insert,
+    Mesh,
+    Solid3d, // ACIS solids, regions and surfaces: their shape is not in the file as faces
     Eof,
 };
 
 Kind KindOf(std::string_view name)
 {
     static const std::pair<std::string_view, Kind> kTable[] = {
-        {"3DFACE", Kind::Face3d}, {"VERTEX", Kind::Vertex},   {"POLYLINE", Kind::Polyline},
-        {"SEQEND", Kind::SeqEnd}, {"INSERT", Kind::Insert},   {"SOLID", Kind::Solid},
-        {"TRACE", Kind::Trace},   {"SECTION", Kind::Section}, {"ENDSEC", Kind::EndSec},
-        {"BLOCK", Kind::Block},   {"ENDBLK", Kind::EndBlk},   {"EOF", Kind::Eof},
+        {"3DFACE", Kind::Face3d},  {"VERTEX", Kind::Vertex},   {"POLYLINE", Kind::Polyline},
+        {"SEQEND", Kind::SeqEnd},  {"INSERT", Kind::Insert},   {"SOLID", Kind::Solid},
+        {"TRACE", Kind::Trace},    {"SECTION", Kind::Section}, {"ENDSEC", Kind::EndSec},
+        {"BLOCK", Kind::Block},    {"ENDBLK", Kind::EndBlk},   {"EOF", Kind::Eof},
+        {"MESH", Kind::Mesh},      {"3DSOLID", Kind::Solid3d}, {"BODY", Kind::Solid3d},
+        {"REGION", Kind::Solid3d},
     };
     for (const auto& [text, kind] : kTable)
         if (name == text)
             return kind;
+    // SURFACE, PLANESURFACE, EXTRUDEDSURFACE, NURBSURFACE, ...
+    if (name.size() >= 7 && name.substr(name.size() - 7) == "SURFACE")
+        return Kind::Solid3d;
     return Kind::Other;
 }
 
@@ -143,6 +150,7 @@ using Vec3 = std::array<double, 3>;
 struct Record {
     Kind kind = Kind::Other;
     std::size_t line = 0;
+    std::string_view type; // the entity's name, as in the file
     std::string_view layer;
     std::string_view name;
     Vec3 corner[4] = {};
@@ -343,6 +351,9 @@ private:
                 if (!FinishRecord())
                     return false;
                 rec.Reset(KindOf(Trim(value)), codeAt);
+                rec.type = Trim(value);
+                if (rec.kind == Kind::Mesh)
+                    subd = MeshState{};
                 if (rec.kind == Kind::Eof) {
                     sawEof = true;
                     break; // text after EOF is not part of the drawing
@@ -359,6 +370,7 @@ private:
         if (!FinishRecord())
             return false;
         FinishPolyline();
+        ReportSkippedSolids();
         if (!sawEof)
             Warn(line, "no EOF record: the file may be cut short");
         return true;
@@ -384,7 +396,11 @@ private:
         case Kind::EndSec:
         case Kind::EndBlk:
         case Kind::SeqEnd:
+        case Kind::Solid3d:
         case Kind::Eof:
+            return;
+        case Kind::Mesh:
+            MeshGroup(code, value, at);
             return;
         default:
             break;
@@ -480,11 +496,158 @@ private:
             if (Geometry* g = Target(); g && !rec.bad)
                 AddInsert(*g);
             break;
+        case Kind::Mesh:
+            if (Geometry* g = Target(); g && !rec.bad)
+                FinishMesh(*g);
+            break;
+        case Kind::Solid3d:
+            if (Target())
+                NoteSkippedSolid();
+            break;
         default:
             break;
         }
         return true;
     }
+
+    // --- MESH: a face-vertex list, the control cage of a subdivision surface ---------
+    //
+    // Vertices (10/20/30, world coordinates) follow the vertex count (92), the face list
+    // (90: corner count, then as many 0-based indices) follows its size (93); the edges
+    // and creases after the edge count (94) and the overrides after them are not needed.
+    // The phases go by those counts' codes, so that the many other uses of 90 to 92 in
+    // the record never count as vertices or faces.
+    enum class MeshPhase { Header, Vertices, Faces, Rest };
+    struct MeshState {
+        MeshPhase phase = MeshPhase::Header;
+        std::int64_t level = 0, declaredVertices = -1, declaredItems = -1;
+        std::vector<Vec3> vertices;
+        unsigned axes = 0; // coordinates of the last vertex seen, a bit each
+        std::vector<std::int64_t> items;
+    } subd;
+
+    void MeshGroup(int code, std::string_view value, std::size_t at)
+    {
+        if (code == 8) {
+            rec.layer = value;
+            return;
+        }
+        std::int64_t n = 0;
+        switch (subd.phase) {
+        case MeshPhase::Header:
+            if (code == 91 && ParseInt(value, n))
+                subd.level = n;
+            else if (code == 92 || code == 93) {
+                if (!ParseInt(value, n) || n < 0)
+                    return BadNumber(code, value, at);
+                (code == 92 ? subd.declaredVertices : subd.declaredItems) = n;
+                subd.phase = code == 92 ? MeshPhase::Vertices : MeshPhase::Faces;
+            }
+            return;
+        case MeshPhase::Vertices:
+            if (code == 10 || code == 20 || code == 30) {
+                const int axis = code / 10 - 1;
+                if (axis == 0 || subd.vertices.empty() || (subd.axes >> axis & 1)) {
+                    subd.vertices.push_back({0, 0, 0});
+                    subd.axes = 0;
+                }
+                if (!ParseDouble(value, subd.vertices.back()[axis]))
+                    return BadNumber(code, value, at);
+                subd.axes |= 1u << axis;
+            } else if (code == 93) {
+                if (!ParseInt(value, n) || n < 0)
+                    return BadNumber(code, value, at);
+                subd.declaredItems = n;
+                subd.phase = MeshPhase::Faces;
+            }
+            return;
+        case MeshPhase::Faces:
+            if (code == 90) {
+                if (!ParseInt(value, n))
+                    return BadNumber(code, value, at);
+                subd.items.push_back(n);
+            } else if (code == 94) {
+                subd.phase = MeshPhase::Rest;
+            }
+            return;
+        case MeshPhase::Rest:
+            return;
+        }
+    }
+
+    void FinishMesh(Geometry& g)
+    {
+        const std::size_t count = subd.vertices.size();
+        if (subd.declaredVertices >= 0 && std::uint64_t(subd.declaredVertices) != count)
+            Warn(rec.line, "MESH declares " + std::to_string(subd.declaredVertices) +
+                               " vertices but holds " + std::to_string(count));
+        if (subd.declaredItems >= 0 && std::uint64_t(subd.declaredItems) != subd.items.size())
+            Warn(rec.line, "MESH declares a face list of " + std::to_string(subd.declaredItems) +
+                               " items but holds " + std::to_string(subd.items.size()));
+        if (subd.level > 0)
+            Warn(rec.line, "MESH is smoothed " + std::to_string(subd.level) +
+                               " level(s) when drawn; its unsmoothed control mesh is read");
+        const auto base = static_cast<std::uint32_t>(g.points.size() / 3);
+        for (const Vec3& v : subd.vertices)
+            AddPoint(g, v);
+        const std::uint32_t layer = Layer(rec.layer);
+        std::size_t dropped = 0;
+        std::vector<std::uint32_t> idx;
+        const std::vector<std::int64_t>& items = subd.items;
+        for (std::size_t i = 0; i < items.size();) {
+            const std::int64_t corners = items[i++];
+            if (corners < 1 || std::uint64_t(corners) > items.size() - i) {
+                ++dropped; // the list is out of step from here on
+                break;
+            }
+            idx.clear();
+            bool valid = true;
+            for (std::int64_t k = 0; k < corners; ++k) {
+                const std::int64_t v = items[i++];
+                if (v < 0 || std::uint64_t(v) >= count)
+                    valid = false;
+                else if (idx.empty() || idx.back() != base + std::uint32_t(v))
+                    idx.push_back(base + std::uint32_t(v));
+            }
+            while (idx.size() > 1 && idx.front() == idx.back())
+                idx.pop_back();
+            if (!valid)
+                ++dropped;
+            else if (idx.size() >= 3)
+                AddPolygon(g, layer, idx.data(), idx.size());
+        }
+        if (dropped)
+            Warn(rec.line, std::to_string(dropped) +
+                               " MESH face(s) name a vertex the mesh does not have or break "
+                               "the face list; dropped");
+    }
+
+    // Warned about once for each entity type, after the whole file, at its first line.
+    void NoteSkippedSolid()
+    {
+        for (SkippedEntities& s : skippedSolids) {
+            if (s.type == rec.type) {
+                ++s.count;
+                return;
+            }
+        }
+        skippedSolids.push_back({rec.type, rec.line, 1});
+    }
+
+    void ReportSkippedSolids()
+    {
+        for (const SkippedEntities& s : skippedSolids)
+            Warn(s.line, std::to_string(s.count) + " " + std::string(s.type) +
+                             (s.count == 1 ? " entity" : " entities") +
+                             " skipped: solids and surfaces stored as ACIS data are not read");
+    }
+
+    struct SkippedEntities {
+        std::string_view type;
+        std::size_t line;
+        std::size_t count;
+    };
+    std::vector<SkippedEntities> skippedSolids;
 
     void StartBlock()
     {
@@ -816,8 +979,9 @@ private:
             remap.assign(g.points.size() / 3, 0);
         }
         ++serial;
-        std::uint32_t idx[4];
+        std::vector<std::uint32_t>& idx = emitCorners;
         for (const Polygon& poly : g.polygons) {
+            idx.resize(poly.count);
             const std::uint32_t layer =
                 poly.layer == layerZero && inherited != kNoLayer ? inherited : poly.layer;
             if (builderOf.size() < layerNames.size())
@@ -842,7 +1006,7 @@ private:
             if (poly.count == 3)
                 mesh.AddTriangle(idx[0], idx[1], idx[2]);
             else
-                mesh.AddPolygon(idx, poly.count);
+                mesh.AddPolygon(idx.data(), poly.count);
         }
         return true;
     }
@@ -958,6 +1122,7 @@ private:
     std::vector<std::vector<std::uint32_t>> owners;
     std::vector<std::vector<std::uint32_t>> remaps;
     std::uint64_t serial = 0;
+    std::vector<std::uint32_t> emitCorners;
     std::size_t emittedTriangles = 0;
     std::size_t maxTriangles = 0;
 };

@@ -27,7 +27,7 @@ struct DxfResult {
 using DxfProgress = std::function<bool(double)>;
 
 // Reads an ASCII DXF held in [data, data + size). Faces come from 3DFACE, SOLID,
-// TRACE, polyface and polygon-mesh POLYLINEs, in the ENTITIES section and in the
+// TRACE, MESH, polyface and polygon-mesh POLYLINEs, in the ENTITIES section and in the
 // blocks that INSERTs place there. Returns false with result.error set when the file
 // cannot be read (a broken pair structure, a binary DXF, a block cycle, an expansion
 // past the limits, cancel); entities with bad values are dropped with a warning.
