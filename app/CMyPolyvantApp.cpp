@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <optional>
 
 #include <QApplication>
@@ -156,9 +157,10 @@ bool CMyPolyvantApp::InitInstance()
     std::srand(unsigned(std::time(nullptr)));
     initialised = 1;
     activeView = nullptr;
-    settings =
-        new Settings(appKey, m_options.defaultPluginPath.empty() ? DefaultPluginPath(programPath)
-                                                                 : m_options.defaultPluginPath);
+    const std::string defaultPluginPath = m_options.defaultPluginPath.empty()
+                                              ? DefaultPluginPath(programPath)
+                                              : m_options.defaultPluginPath;
+    settings = new Settings(appKey, defaultPluginPath);
     if (!settings->LoadNotice().empty())
         std::fprintf(stderr, "polyvant: %s\n", settings->LoadNotice().c_str());
 
@@ -205,10 +207,13 @@ bool CMyPolyvantApp::InitInstance()
         if (!report.kept)
             std::fprintf(stderr, "polyvant: plug-in %s skipped: %s\n", report.path.c_str(),
                          report.reason.c_str());
+    const std::string fallbackNotice = FallBackOnPluginsBesideProgram(defaultPluginPath);
 
     // A damaged settings file was moved aside: say so over the message pane for a while.
     if (!settings->LoadNotice().empty())
         m_frame->statusBar()->showMessage(QString::fromStdString(settings->LoadNotice()), 15000);
+    else if (!fallbackNotice.empty())
+        m_frame->statusBar()->showMessage(QString::fromStdString(fallbackNotice), 15000);
 
     if (!BuildClassTables()) {
         Log(QStringLiteral("ready"));
@@ -222,6 +227,33 @@ bool CMyPolyvantApp::InitInstance()
     }
     Log(QStringLiteral("ready"));
     return true;
+}
+
+// The stored plug-in path is written back at every exit, so it keeps naming the folder
+// of the copy of the program that first ran: after that copy is moved or removed, it
+// holds nothing. Rather than start without formats, load those beside this program; the
+// setting itself is left for the user to change.
+std::string CMyPolyvantApp::FallBackOnPluginsBesideProgram(const std::string& besideProgram)
+{
+    if (pluginManager->ClassCount() > 0 || besideProgram.empty() ||
+        QDir(QString::fromStdString(settings->plugin_path)) ==
+            QDir(QString::fromStdString(besideProgram)))
+        return {};
+    auto fallback = std::make_unique<PluginManager>();
+    fallback->SetHostServices(m_hostServices->Table());
+    {
+        BusyScope busy;
+        fallback->ScanDirectory(besideProgram.c_str(), kPluginInterfaceVersion);
+    }
+    if (fallback->ClassCount() == 0)
+        return {};
+    delete pluginManager;
+    pluginManager = fallback.release();
+    std::fprintf(stderr,
+                 "polyvant: the plug-in path %s holds no plug-ins; using those in %s, beside "
+                 "the program (the path is set in Edit > Options)\n",
+                 settings->plugin_path.c_str(), besideProgram.c_str());
+    return "No plug-ins in the plug-in path; using those beside the program";
 }
 
 bool CMyPolyvantApp::BuildClassTables()

@@ -91,6 +91,8 @@ public:
     double sceneCenter[3] = {0, 0, 0};
 
 private:
+    // The notice to show, or "" when the stored plug-in path served or nothing else did.
+    std::string FallBackOnPluginsBesideProgram(const std::string& besideProgram);
     bool BuildClassTables();
     void RunHandOff(const QString& path);
     void BuildViewsIfAny();

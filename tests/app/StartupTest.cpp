@@ -1,5 +1,6 @@
 #include <QLineEdit>
 #include <QMimeData>
+#include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 
@@ -16,10 +17,12 @@ namespace {
 class StartupTest : public apptest::ShellTest {
 protected:
     // An in-process start with the plug-ins of pluginDir; no single-instance check.
-    std::unique_ptr<CMyPolyvantApp> Start(const QString& pluginDir, QStringList args = {})
+    std::unique_ptr<CMyPolyvantApp> Start(const QString& pluginDir, QStringList args = {},
+                                          const QString& besideProgram = {})
     {
         WriteSettings({{"Settings/plugin_path", pluginDir}});
         CMyPolyvantApp::StartOptions options;
+        options.defaultPluginPath = besideProgram.toStdString();
         options.arguments = QStringList{QStringLiteral("/usr/bin/polyvant")} + args;
         options.singleInstance = false;
         options.showWindow = false;
@@ -46,6 +49,32 @@ TEST_F(StartupTest, WithoutAnyPluginSaysSoAndKeepsRunning)
     EXPECT_EQ(app->importsAvailable, 0);
     EXPECT_EQ(app->exportsAvailable, 0);
     ASSERT_NE(app->sceneObjects, nullptr); // the containers exist in every case
+}
+
+TEST_F(StartupTest, AStoredPathWithoutPluginsFallsBackOnThoseBesideTheProgram)
+{
+    const QString beside = PluginSet("beside", {"fixture_import", "fixture_export"});
+    const QString empty = PluginSet("empty", {});
+    for (const QString& stored : {empty, Root() + QStringLiteral("/moved-away/plugin/")}) {
+        messages.clear();
+        {
+            auto app = Start(stored, {}, beside);
+            EXPECT_TRUE(messages.empty()) << messages[0].text.toStdString();
+            EXPECT_EQ(Status(*app), "Plugins successfully loaded");
+            EXPECT_EQ(app->importClassCount, 1);
+            EXPECT_EQ(app->MainFrame()->statusBar()->currentMessage(),
+                      "No plug-ins in the plug-in path; using those beside the program");
+            app->ExitInstance();
+        }
+        // The setting is the user's to change.
+        EXPECT_EQ(StoredValue("Settings/plugin_path"), stored);
+    }
+
+    // With none beside the program either, the start says so as before.
+    messages.clear();
+    auto app = Start(empty, {}, PluginSet("also-empty", {}));
+    EXPECT_TRUE(Shown("No Plugin DLL found\nPlease check plugin path"));
+    EXPECT_EQ(app->importClassCount, 0);
 }
 
 TEST_F(StartupTest, WithOnlyExportPluginsReportsTheMissingImport)
