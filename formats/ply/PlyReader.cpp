@@ -802,6 +802,101 @@ private:
 
     void ReadAscii()
     {
+        // Values missing from or added to a record shift every later one, and the fault
+        // shows far from its cause: name the first line that does not fit its record.
+        std::size_t misfit = 0;
+        try {
+            ReadAsciiBody();
+        } catch (const FormatError& e) {
+            const std::string hint = FirstMisfitRecord(misfit);
+            if (hint.empty() || misfit > line)
+                throw;
+            throw FormatError(std::string(e.what()) + "; line " + std::to_string(misfit) + " " +
+                              hint);
+        }
+        // Shifted values may also read without an error, leaving these traces.
+        if (textAfterLastElement || degenerate) {
+            const std::string hint = FirstMisfitRecord(misfit);
+            if (!hint.empty())
+                HostLink::Warning(
+                    LineMessage(path, misfit,
+                                "this line " + hint + ", so the values after it may be misread")
+                        .c_str());
+        }
+    }
+
+    // Writers put each ASCII record on a line of its own. What is wrong with the first line
+    // whose number of values differs from what its record needs ("holds ... needs ..."),
+    // with its number in `at`; "" when every line fits (or a list length cannot be read,
+    // which the reader reports).
+    std::string FirstMisfitRecord(std::size_t& at) const
+    {
+        // The next value of [t, lineEnd), or an empty view at the line's end.
+        const auto nextValue = [](const char*& t, const char* lineEnd) {
+            while (t != lineEnd && IsBlank(*t))
+                ++t;
+            const char* start = t;
+            while (t != lineEnd && !IsBlank(*t))
+                ++t;
+            return std::string_view(start, static_cast<std::size_t>(t - start));
+        };
+        const char* q = data + header.bodyOffset;
+        std::size_t lineNumber = header.bodyLine;
+        for (const PlyElement& element : header.elements) {
+            if (element.properties.empty())
+                continue;
+            for (std::uint64_t r = 0; r < element.count; ++r) {
+                const char* t = q;
+                const char* lineEnd = q;
+                do { // blank lines hold no record
+                    if (q == end)
+                        return {};
+                    lineEnd = static_cast<const char*>(
+                        std::memchr(q, '\n', static_cast<std::size_t>(end - q)));
+                    if (!lineEnd)
+                        lineEnd = end;
+                    t = q;
+                    q = lineEnd == end ? end : lineEnd + 1;
+                    ++lineNumber;
+                } while (SkipBlanks(t, lineEnd) == lineEnd);
+                // Walked value by value, never stored: a line may be the whole file.
+                std::uint64_t needed = 0, held = 0;
+                bool exact = true; // false once a list length is missing
+                for (const PlyProperty& property : element.properties) {
+                    std::uint64_t items = 1;
+                    if (property.isList) {
+                        const std::string_view count = nextValue(t, lineEnd);
+                        if (count.empty()) {
+                            exact = false;
+                            break;
+                        }
+                        std::int64_t n = 0;
+                        if (ParseInteger(count.data(), count.data() + count.size(), n) !=
+                                count.data() + count.size() ||
+                            n < 0)
+                            return {};
+                        ++needed, ++held;
+                        items = static_cast<std::uint64_t>(n);
+                    }
+                    needed += items;
+                    for (std::uint64_t k = 0; k < items && !nextValue(t, lineEnd).empty(); ++k)
+                        ++held;
+                }
+                while (!nextValue(t, lineEnd).empty())
+                    ++held;
+                if (needed != held) {
+                    at = lineNumber - 1;
+                    return "holds " + std::to_string(held) + " values where record " +
+                           std::to_string(r) + " of element " + Quoted(element.name) + " needs " +
+                           (exact ? "" : "at least ") + std::to_string(needed);
+                }
+            }
+        }
+        return {};
+    }
+
+    void ReadAsciiBody()
+    {
         p = data + header.bodyOffset;
         line = header.bodyLine;
         const char* deferredFaces = nullptr;
@@ -820,9 +915,11 @@ private:
                 AsciiElement(element, noActions);
             }
         }
-        if (NextToken())
+        if (NextToken()) {
             HostLink::Warning(
                 LineMessage(path, line, "text after the last element ignored").c_str());
+            textAfterLastElement = true;
+        }
         if (deferredFaces) {
             p = deferredFaces;
             line = deferredLine;
@@ -845,6 +942,7 @@ private:
     const std::vector<Action> noActions;
     std::uint64_t vertexCount = 0;
     std::uint64_t degenerate = 0;
+    bool textAfterLastElement = false;
     std::vector<std::uint32_t> corners;
     bool swap = false;
 

@@ -407,6 +407,63 @@ TEST_F(PlyReaderTest, ListLengthsPastTheDataAreRefused)
     }
 }
 
+TEST_F(PlyReaderTest, ShiftedValuesAreTracedToTheLineThatShiftedThem)
+{
+    struct Case {
+        const char* from;
+        const char* to;
+        bool fails;       // an error, else a warning
+        const char* hint; // "" : the error stands alone
+    };
+    const Case cases[] = {
+        // A value missing from or added to a vertex: the faces read shifted, and a face
+        // too short is skipped or values are left over.
+        {"1 0 0\n", "1 0\n", false,
+         "m.ply: line 11: this line holds 2 values where record 1 of element 'vertex' needs 3, "
+         "so the values after it may be misread"},
+        {"1 1 0\n", "1 1 0 7\n", false,
+         "m.ply: line 12: this line holds 4 values where record 2 of element 'vertex' needs 3, "
+         "so the values after it may be misread"},
+        {"3 0 1 2\n", "4 0 1 2\n", false,
+         "m.ply: line 14: this line holds 4 values where record 0 of element 'face' needs 5, "
+         "so the values after it may be misread"},
+        // The next face asks for 9 corners, more than are left.
+        {"3 0 1 2\n", "3 0 1 2 9\n", true,
+         "; line 14 holds 5 values where record 0 of element 'face' needs 4"},
+        // The fault comes before the misfit line: nothing to add.
+        {"0 0 0\n1 0 0\n", "0 x 0\n1 0\n", true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to);
+        host.Clear();
+        std::string text = kAsciiSquare;
+        text.replace(text.find(c.from), std::strlen(c.from), c.to);
+        const std::string error = ReadError(text);
+        if (!c.fails) {
+            EXPECT_EQ(error, "");
+            ASSERT_FALSE(host.Texts(PV_WARNING).empty());
+            EXPECT_EQ(host.Texts(PV_WARNING)[1], c.hint);
+            continue;
+        }
+        ASSERT_FALSE(error.empty());
+        const std::size_t semicolon = error.find("; line");
+        if (*c.hint)
+            EXPECT_EQ(error.substr(semicolon == std::string::npos ? 0 : semicolon), c.hint)
+                << error;
+        else
+            EXPECT_EQ(semicolon, std::string::npos) << error;
+    }
+
+    // Records split over lines, or apart by blank lines, are still read: the layout is
+    // only a hint for an error.
+    std::string split = kAsciiSquare;
+    split.replace(split.find("1 0 0\n"), 6, "1\n0 0\n\n");
+    split.replace(split.find("3 0 2 3\n"), 8, "3 0\n  2 3\n");
+    const Meshes meshes = ReadOk(split);
+    ASSERT_EQ(meshes.size(), 1u);
+    EXPECT_EQ(meshes[0]->faceCount, 2u);
+}
+
 TEST_F(PlyReaderTest, BadIndicesAndCoordinatesNameLineOrOffset)
 {
     for (const char* index : {"4", "-1", "2147483648", "x"}) {
