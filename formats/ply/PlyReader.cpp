@@ -809,7 +809,7 @@ private:
             ReadAsciiBody();
         } catch (const FormatError& e) {
             const std::string hint = FirstMisfitRecord(misfit);
-            if (hint.empty() || misfit > line)
+            if (hint.empty() || misfit >= line) // the same line: its own error says enough
                 throw;
             throw FormatError(std::string(e.what()) + "; line " + std::to_string(misfit) + " " +
                               hint);
