@@ -16,7 +16,8 @@ constexpr const char* kClassName = "OFF (*.off)";
 constexpr const char* kImportHelp =
     "OFF import\n\n"
     "Reads the vertices and faces of a text OFF file (headers OFF, COFF, NOFF, CNOFF, STOFF "
-    "and their combinations) as one mesh named after the file. Faces may run over several "
+    "and their combinations; 4OFF with homogeneous coordinates, divided out; nOFF when it "
+    "names 3 dimensions) as one mesh named after the file. Faces may run over several "
     "lines; polygons are split into triangles. Colours, normals and texture coordinates are "
     "read past; comments (#) are allowed anywhere.\n\n"
     "A face with an index outside the vertex list is skipped with a warning; a file that ends "

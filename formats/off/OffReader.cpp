@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <string_view>
 #include <sys/mman.h>
@@ -213,7 +214,14 @@ public:
 };
 
 // OFF, COFF, NOFF, CNOFF, STOFF, STCNOFF, ... : optional ST, C, N in that order.
-bool IsHeaderWord(std::string_view w)
+// The header keyword [ST][C][N][4][n]OFF: "4" adds a homogeneous coordinate to each
+// vertex, "n" puts the number of dimensions on the next value.
+struct HeaderWord {
+    bool homogeneous = false;
+    bool dimensioned = false;
+};
+
+bool ParseHeaderWord(std::string_view w, HeaderWord& out)
 {
     if (w.size() >= 2 && w.substr(0, 2) == "ST")
         w.remove_prefix(2);
@@ -221,7 +229,19 @@ bool IsHeaderWord(std::string_view w)
         w.remove_prefix(1);
     if (!w.empty() && w.front() == 'N')
         w.remove_prefix(1);
+    out.homogeneous = !w.empty() && w.front() == '4';
+    if (out.homogeneous)
+        w.remove_prefix(1);
+    out.dimensioned = !w.empty() && w.front() == 'n';
+    if (out.dimensioned)
+        w.remove_prefix(1);
     return w == "OFF";
+}
+
+bool IsHeaderWord(std::string_view w)
+{
+    HeaderWord flags;
+    return ParseHeaderWord(w, flags) && !flags.homogeneous && !flags.dimensioned;
 }
 
 // Maps the pages of an array that is about to be filled in one call, instead of one fault
@@ -404,6 +424,7 @@ void ReadOff(const char* data, std::size_t size, const std::string& path,
     if (!s.NextValue())
         s.Fail("the file is empty: no OFF header");
     std::uint64_t vertexCount = 0;
+    HeaderWord keyword;
     if (!s.Count(vertexCount)) {
         const char* b = s.p;
         const std::string_view header = s.Word();
@@ -416,22 +437,28 @@ void ReadOff(const char* data, std::size_t size, const std::string& path,
             for (char c : header.substr(digits))
                 vertexCount = vertexCount * 10 + std::uint64_t(c - '0');
         } else {
-            // "4OFF", "nOFF": a dimension before the keyword.
-            const bool dimensioned =
-                header.size() > 3 && header.substr(header.size() - 3) == "OFF" &&
-                (header.front() == 'n' || (header.front() >= '0' && header.front() <= '9'));
-            if (dimensioned)
-                s.Fail("\"" + Printable(b, s.p) +
-                       "\" files (four or more dimensions) are not supported; only 3D OFF is");
-            if (header.find("OFF") != std::string_view::npos && !IsHeaderWord(header))
+            const bool known = ParseHeaderWord(header, keyword);
+            if (header.find("OFF") != std::string_view::npos && !known)
                 s.Fail("unknown OFF header keyword \"" + Printable(b, s.p) + "\"");
-            if (!IsHeaderWord(header))
+            if (!known)
                 s.Fail("not an OFF file: it starts with \"" + Printable(b, s.p) + "\"");
             if (!s.AtLineEnd()) {
                 const char* w = s.p;
                 if (s.Word() == "BINARY")
                     s.Fail("binary OFF files are not supported; only text OFF is");
                 s.p = w;
+            }
+            if (keyword.dimensioned) {
+                if (!s.NextValue())
+                    s.Fail("the file ends before the number of dimensions");
+                const char* d = s.p;
+                std::uint64_t dimensions = 0;
+                if (!s.Count(dimensions) || dimensions != 3) {
+                    s.p = d;
+                    s.Word();
+                    s.Fail("only 3-dimensional OFF files are supported; this one gives \"" +
+                           Printable(d, s.p) + "\" dimensions");
+                }
             }
             vertexCount = s.RequireCount("the vertex count");
         }
@@ -449,7 +476,8 @@ void ReadOff(const char* data, std::size_t size, const std::string& path,
                " faces, more than the file can hold");
 
     MeshBuilder builder(baseName);
-    if (ReadPlainOnTwoThreads(s, vertexCount, faceCount, builder, progress)) {
+    if (!keyword.homogeneous &&
+        ReadPlainOnTwoThreads(s, vertexCount, faceCount, builder, progress)) {
         meshes.emplace_back(builder.Finish());
         return;
     }
@@ -458,13 +486,24 @@ void ReadOff(const char* data, std::size_t size, const std::string& path,
         if (progress && (i & 0xFFFF) == 0)
             progress->Update(s.Offset());
         double xyz[3];
-        if (s.FastVertex(xyz)) {
+        if (!keyword.homogeneous && s.FastVertex(xyz)) {
             builder.AddVertex(xyz[0], xyz[1], xyz[2]);
             continue;
         }
-        const double x = s.Coordinate("a vertex coordinate");
-        const double y = s.Coordinate("a vertex coordinate");
-        const double z = s.Coordinate("a vertex coordinate");
+        double x = s.Coordinate("a vertex coordinate");
+        double y = s.Coordinate("a vertex coordinate");
+        double z = s.Coordinate("a vertex coordinate");
+        if (keyword.homogeneous) {
+            const std::size_t at = s.Line();
+            const double w = s.Coordinate("the homogeneous coordinate w");
+            x /= w, y /= w, z /= w;
+            if (!(std::fabs(x) <= kMaxCoordinate && std::fabs(y) <= kMaxCoordinate &&
+                  std::fabs(z) <= kMaxCoordinate))
+                throw FormatError(
+                    LineMessage(path, at,
+                                w == 0 ? "a vertex at infinity (w is 0)"
+                                       : "a vertex divided by its w is too large (beyond 1e30)"));
+        }
         builder.AddVertex(x, y, z);
         s.SkipLine(); // colour, normal or texture coordinates
     }

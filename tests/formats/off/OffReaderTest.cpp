@@ -87,7 +87,12 @@ TEST_F(OffReaderTest, AcceptsHeaderVariantsCountsOnTheHeaderLineAndNoHeader)
              "NOFF\n3 1 0\n0 0 0 0 0 1\n1 0 0 0 0 1\n0 1 0 0 0 1\n3 0 1 2 1 0 0\n",
              "STCOFF\r\n3 1 0\r\n0 0 0 1 1 1 1 0 0\r\n1 0 0 1 1 1 1 0 0\r\n0 1 0 1 1 1 1 0 0\r\n"
              "3\t0 1 2\r\n",
-             " \tOFF3 1 0 # count glued to the keyword\n" + body}) {
+             " \tOFF3 1 0 # count glued to the keyword\n" + body,
+             // Three dimensions named; homogeneous coordinates divided out.
+             "nOFF\n3\n3 1 0\n" + body, "nOFF 3 3 1 0\n" + body,
+             "4OFF\n3 1 0\n0 0 0 1\n2 0 0 2\n0 0.5 0 0.5\n3 0 1 2\n",
+             "C4nOFF\n3 3 1 0\n0 0 0 2 1 1 1 1\n2 0 0 2 1 1 1 1\n0 2 0 2 1 1 1 1\n"
+             "3 0 1 2\n"}) {
         SCOPED_TRACE(text);
         Meshes other = ReadOk(text);
         ASSERT_EQ(other.size(), 1u);
@@ -100,8 +105,13 @@ TEST_F(OffReaderTest, RefusesWhatItCannotReadNamingTheLine)
     const std::pair<std::string, std::string> cases[] = {
         {"", "m.off: line 1: "},
         {"PLY\n", "m.off: line 1: not an OFF file"},
-        {"4OFF\n1 0 0\n", "m.off: line 1: \"4OFF\" files (four or more dimensions)"},
-        {"nOFF\n4\n1 0 0\n", "m.off: line 1: \"nOFF\" files (four or more dimensions)"},
+        {"nOFF\n4\n1 0 0\n", "m.off: line 2: only 3-dimensional OFF files are supported; this "
+                             "one gives \"4\" dimensions"},
+        {"nOFF\n", "m.off: line 1: the file ends before the number of dimensions"},
+        {"4OFF\n3 1 0\n0 0 0 1\n1 0 0 0\n0 1 0 1\n3 0 1 2\n",
+         "m.off: line 4: a vertex at infinity (w is 0)"},
+        {"4OFF\n3 1 0\n0 0 0 1\n1 0 0 1e-300\n0 1 0 1\n3 0 1 2\n",
+         "m.off: line 4: a vertex divided by its w is too large"},
         {"OFFX\n3 1 0\n", "m.off: line 1: unknown OFF header keyword \"OFFX\""},
         {"OFF BINARY\n", "m.off: line 1: binary"},
         {"OFF\n1000000000000 1 0\n0 0 0\n", "m.off: line 2: the header declares 1000000000000"},
