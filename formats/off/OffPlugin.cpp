@@ -15,15 +15,16 @@ constexpr const char* kClassName = "OFF (*.off)";
 
 constexpr const char* kImportHelp =
     "OFF import\n\n"
-    "Reads the vertices and faces of a text OFF file (headers OFF, COFF, NOFF, CNOFF, STOFF "
-    "and their combinations; 4OFF with homogeneous coordinates, divided out; nOFF when it "
-    "names 3 dimensions) as one mesh named after the file. Faces may run over several "
+    "Reads the vertices and faces of an OFF file, text or binary (headers OFF, COFF, NOFF, "
+    "CNOFF, STOFF and their combinations; 4OFF with homogeneous coordinates, divided out; "
+    "nOFF when it names 3 dimensions; any of them followed by BINARY) as one mesh named "
+    "after the file. In a text file faces may run over several "
     "lines; polygons are split into triangles. Colours, normals and texture coordinates are "
     "read past; comments (#) are allowed anywhere.\n\n"
     "A face with an index outside the vertex list is skipped with a warning; a file that ends "
     "within the faces keeps those read, with a warning. Counts larger than the file can hold, "
     "or a coordinate that is not a finite number (or beyond 1e30), refuse the file, naming the "
-    "line.\n\n"
+    "line (the byte offset in a binary file).\n\n"
     "There are no options.";
 
 constexpr const char* kExportHelp =

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <sys/mman.h>
 #include <system_error>
@@ -14,6 +15,7 @@
 #include "common/MeshBuilder.h"
 #include "common/PluginSupport.h"
 #include "common/TextScan.h"
+#include "off/OffBinaryReader.h"
 
 namespace polyvant::formats::off {
 
@@ -214,20 +216,18 @@ public:
 };
 
 // OFF, COFF, NOFF, CNOFF, STOFF, STCNOFF, ... : optional ST, C, N in that order.
-// The header keyword [ST][C][N][4][n]OFF: "4" adds a homogeneous coordinate to each
-// vertex, "n" puts the number of dimensions on the next value.
-struct HeaderWord {
-    bool homogeneous = false;
-    bool dimensioned = false;
-};
-
-bool ParseHeaderWord(std::string_view w, HeaderWord& out)
+// The header keyword [ST][C][N][4][n]OFF.
+bool ParseHeaderWord(std::string_view w, OffVertexLayout& out)
 {
-    if (w.size() >= 2 && w.substr(0, 2) == "ST")
+    out = OffVertexLayout{};
+    out.textureCoordinates = w.size() >= 2 && w.substr(0, 2) == "ST";
+    if (out.textureCoordinates)
         w.remove_prefix(2);
-    if (!w.empty() && w.front() == 'C')
+    out.colour = !w.empty() && w.front() == 'C';
+    if (out.colour)
         w.remove_prefix(1);
-    if (!w.empty() && w.front() == 'N')
+    out.normal = !w.empty() && w.front() == 'N';
+    if (out.normal)
         w.remove_prefix(1);
     out.homogeneous = !w.empty() && w.front() == '4';
     if (out.homogeneous)
@@ -240,8 +240,8 @@ bool ParseHeaderWord(std::string_view w, HeaderWord& out)
 
 bool IsHeaderWord(std::string_view w)
 {
-    HeaderWord flags;
-    return ParseHeaderWord(w, flags) && !flags.homogeneous && !flags.dimensioned;
+    OffVertexLayout layout;
+    return ParseHeaderWord(w, layout) && !layout.homogeneous && !layout.dimensioned;
 }
 
 // Maps the pages of an array that is about to be filled in one call, instead of one fault
@@ -424,7 +424,7 @@ void ReadOff(const char* data, std::size_t size, const std::string& path,
     if (!s.NextValue())
         s.Fail("the file is empty: no OFF header");
     std::uint64_t vertexCount = 0;
-    HeaderWord keyword;
+    OffVertexLayout keyword;
     if (!s.Count(vertexCount)) {
         const char* b = s.p;
         const std::string_view header = s.Word();
@@ -444,8 +444,16 @@ void ReadOff(const char* data, std::size_t size, const std::string& path,
                 s.Fail("not an OFF file: it starts with \"" + Printable(b, s.p) + "\"");
             if (!s.AtLineEnd()) {
                 const char* w = s.p;
-                if (s.Word() == "BINARY")
-                    s.Fail("binary OFF files are not supported; only text OFF is");
+                if (s.Word() == "BINARY") {
+                    // The binary data starts after the line end; a comment may come first.
+                    const char* lineEnd = static_cast<const char*>(
+                        std::memchr(s.p, '\n', static_cast<std::size_t>(s.end - s.p)));
+                    if (!lineEnd)
+                        s.Fail("the file ends after its header: no binary data");
+                    ReadBinaryOff(data, size, static_cast<std::size_t>(lineEnd + 1 - data), keyword,
+                                  path, baseName, meshes, progress);
+                    return;
+                }
                 s.p = w;
             }
             if (keyword.dimensioned) {

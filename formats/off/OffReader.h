@@ -20,7 +20,8 @@ namespace polyvant::formats::off {
 // triangulated. Faces with an index outside the vertex list are skipped with one
 // warning; a file that ends within the faces keeps the faces read, with a warning.
 // Counts beyond what the file can hold, bad numbers or a short vertex list throw
-// FormatError naming the line.
+// FormatError naming the line. A header keyword followed by BINARY hands the rest of
+// the file to ReadBinaryOff.
 void ReadOff(const char* data, std::size_t size, const std::string& path,
              const std::string& baseName, std::vector<std::unique_ptr<Mesh3d>>& meshes,
              ProgressMeter* progress);

@@ -113,7 +113,6 @@ TEST_F(OffReaderTest, RefusesWhatItCannotReadNamingTheLine)
         {"4OFF\n3 1 0\n0 0 0 1\n1 0 0 1e-300\n0 1 0 1\n3 0 1 2\n",
          "m.off: line 4: a vertex divided by its w is too large"},
         {"OFFX\n3 1 0\n", "m.off: line 1: unknown OFF header keyword \"OFFX\""},
-        {"OFF BINARY\n", "m.off: line 1: binary"},
         {"OFF\n1000000000000 1 0\n0 0 0\n", "m.off: line 2: the header declares 1000000000000"},
         {"OFF\n3 4294967295 0\n0 0 0\n1 0 0\n0 1 0\n",
          "m.off: line 2: the header declares 4294967295 faces"},
