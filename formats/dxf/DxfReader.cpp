@@ -159,6 +159,7 @@ struct Record {
     double scale[3] = {1, 1, 1};
     double spacing[2] = {0, 0};
     double rotation = 0;
+    double thickness = 0; // SOLID and TRACE: extruded this far along their extrusion direction
     Vec3 extrusion = {0, 0, 1};
     bool bad = false;
 
@@ -427,6 +428,9 @@ private:
                 rec.spacing[code - 44] = v;
         } else if (code == 50) {
             if (!ParseDouble(value, rec.rotation))
+                BadNumber(code, value, at);
+        } else if (code == 39) {
+            if (!ParseDouble(value, rec.thickness) || !(std::fabs(rec.thickness) <= kMaxCoordinate))
                 BadNumber(code, value, at);
         } else if (code == 210 || code == 220 || code == 230) {
             if (!ParseDouble(value, rec.extrusion[(code - 210) / 10]))
@@ -707,12 +711,46 @@ private:
                 kept[n++] = v;
         while (n > 1 && kept[0] == kept[n - 1])
             --n;
+        if (rec.kind != Kind::Face3d && rec.thickness != 0 && n >= 2) {
+            AddPrism(g, kept, n);
+            return;
+        }
         if (n < 3)
             return;
         std::uint32_t idx[4];
         for (std::size_t i = 0; i < n; ++i)
             idx[i] = AddPoint(g, kept[i]);
         AddPolygon(g, Layer(rec.layer), idx, n);
+    }
+
+    // A SOLID or TRACE with a thickness: its outline (world coordinates, n distinct
+    // corners) as the bottom, the same moved along the extrusion direction as the top,
+    // and a wall for each side. Two corners make one wall.
+    void AddPrism(Geometry& g, const Vec3* outline, std::size_t n)
+    {
+        Affine ocs;
+        OcsToWorld(rec.extrusion, ocs); // checked by the caller
+        const Vec3 up = ocs.Apply(std::array<double, 3>{0, 0, rec.thickness}.data());
+        const std::uint32_t layer = Layer(rec.layer);
+        std::uint32_t bottom[4], top[4];
+        for (std::size_t i = 0; i < n; ++i) {
+            bottom[i] = AddPoint(g, outline[i]);
+            top[i] =
+                AddPoint(g, {outline[i][0] + up[0], outline[i][1] + up[1], outline[i][2] + up[2]});
+        }
+        if (n >= 3) {
+            std::uint32_t reversed[4]; // the bottom faces away from the top
+            for (std::size_t i = 0; i < n; ++i)
+                reversed[i] = bottom[n - 1 - i];
+            AddPolygon(g, layer, reversed, n);
+            AddPolygon(g, layer, top, n);
+        }
+        const std::size_t sides = n == 2 ? 1 : n;
+        for (std::size_t i = 0; i < sides; ++i) {
+            const std::size_t j = (i + 1) % n;
+            const std::uint32_t wall[4] = {bottom[i], bottom[j], top[j], top[i]};
+            AddPolygon(g, layer, wall, 4);
+        }
     }
 
     void AddInsert(Geometry& g)

@@ -1,6 +1,7 @@
 #include <array>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <map>
 
 #include "DxfTestSupport.h"
 #include "FormatTestSupport.h"
@@ -163,6 +164,64 @@ TEST(DxfFlatFaces, TraceUsesItsExtrusionDirection)
     ASSERT_EQ(r.meshes.size(), 1u);
     EXPECT_DOUBLE_EQ(r.meshes[0]->min[0], -3);
     EXPECT_DOUBLE_EQ(r.meshes[0]->max[0], -2);
+}
+
+TEST(DxfFlatFaces, ThickSolidsAndTracesBecomeClosedPrisms)
+{
+    // A SOLID's corners (x y each, at z 0), extruded by `thickness` along `extrusionZ`.
+    const auto solid = [](std::initializer_list<std::pair<int, int>> corners,
+                          const std::string& thickness, const std::string& extrusionZ = "1") {
+        std::string text = Pairs({{0, "SOLID"}, {8, "S"}, {39, thickness}});
+        int k = 0;
+        for (const auto& [x, y] : corners) {
+            text +=
+                Pairs({{10 + k, std::to_string(x)}, {20 + k, std::to_string(y)}, {30 + k, "0"}});
+            ++k;
+        }
+        return text + Pairs({{210, "0"}, {220, "0"}, {230, extrusionZ}});
+    };
+    struct Case {
+        std::string entity;
+        std::size_t triangles;
+        double zLow, zHigh;
+    };
+    const Case cases[] = {
+        // Bottom and top of 2 triangles each, 4 walls of 2.
+        {solid({{0, 0}, {1, 0}, {0, 1}, {1, 1}}, "2"), 12, 0, 2},
+        // Three corners: 1 + 1 + 3 walls of 2; a negative thickness goes down.
+        {solid({{0, 0}, {1, 0}, {0, 1}}, "-0.5"), 8, -0.5, 0},
+        // Facing down: the thickness follows the extrusion direction.
+        {solid({{0, 0}, {1, 0}, {0, 1}}, "3", "-1"), 8, -3, 0},
+        // Two distinct corners: one wall.
+        {solid({{0, 0}, {1, 0}, {1, 0}, {1, 0}}, "1"), 2, 0, 1},
+    };
+    for (const Case& c : cases) {
+        const DxfRead r = ReadDxfText(Drawing(c.entity));
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_TRUE(r.warnings.empty());
+        EXPECT_EQ(r.Triangles(), c.triangles) << c.entity;
+        ASSERT_EQ(r.meshes.size(), 1u);
+        EXPECT_DOUBLE_EQ(r.meshes[0]->min[2], c.zLow);
+        EXPECT_DOUBLE_EQ(r.meshes[0]->max[2], c.zHigh);
+        if (c.triangles == 12) { // closed: every edge has two faces
+            const Mesh3d& m = *r.meshes[0];
+            std::map<std::pair<std::uint32_t, std::uint32_t>, int> edges;
+            for (std::uint32_t f = 0; f < m.faceCount; ++f)
+                for (int k = 0; k < 3; ++k) {
+                    const std::uint32_t a = m.faceData[4 * f + k],
+                                        b = m.faceData[4 * f + (k + 1) % 3];
+                    ++edges[{std::min(a, b), std::max(a, b)}];
+                }
+            for (const auto& [edge, faces] : edges)
+                EXPECT_EQ(faces, 2) << edge.first << "-" << edge.second;
+        }
+    }
+
+    const DxfRead bad = ReadDxfText(Drawing(solid({{0, 0}, {1, 0}, {0, 1}}, "thick")));
+    ASSERT_TRUE(bad.ok) << bad.error;
+    EXPECT_EQ(bad.Triangles(), 0u);
+    ASSERT_EQ(bad.warnings.size(), 1u);
+    EXPECT_NE(bad.warnings[0].find("group 39 value 'thick'"), std::string::npos) << bad.warnings[0];
 }
 
 // --- Layers and the file's text ------------------------------------------------------
