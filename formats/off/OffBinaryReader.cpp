@@ -7,6 +7,7 @@
 #include "common/MeshBuilder.h"
 #include "common/PluginSupport.h"
 #include "common/TextScan.h"
+#include "off/OffMeshEnd.h"
 
 namespace polyvant::formats::off {
 
@@ -198,19 +199,11 @@ void ReadBinaryOff(const char* data, std::size_t size, std::size_t body,
         builder.AddPolygon(corners.data(), corners.size());
     }
 
-    if (badFaces)
-        HostLink::Warning(OffsetMessage(path, firstBadAt,
-                                        firstBadWhy + "; skipped " + std::to_string(badFaces) +
-                                            (badFaces == 1 ? " face" : " faces") +
-                                            ", kept the rest")
-                              .c_str());
-    if (!truncated.empty())
-        HostLink::Warning(
-            OffsetMessage(path, s.Offset(), truncated + "; the faces read are kept").c_str());
-    if (builder.TriangleCount() == 0)
-        HostLink::Warning((path + ": the file holds no faces; nothing to show").c_str());
-    else
-        meshes.emplace_back(builder.Finish());
+    FinishOffMesh(builder, path, badFaces, OffsetMessage(path, firstBadAt, firstBadWhy),
+                  truncated.empty()
+                      ? std::string()
+                      : OffsetMessage(path, s.Offset(), truncated + "; the faces read are kept"),
+                  meshes);
 }
 
 } // namespace polyvant::formats::off

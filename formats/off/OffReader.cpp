@@ -16,6 +16,7 @@
 #include "common/PluginSupport.h"
 #include "common/TextScan.h"
 #include "off/OffBinaryReader.h"
+#include "off/OffMeshEnd.h"
 
 namespace polyvant::formats::off {
 
@@ -574,18 +575,11 @@ void ReadOff(const char* data, std::size_t size, const std::string& path,
         builder.AddPolygon(corners.data(), corners.size());
     }
 
-    if (badFaces)
-        HostLink::Warning(LineMessage(path, firstBadLine,
-                                      firstBadWhy + "; skipped " + std::to_string(badFaces) +
-                                          (badFaces == 1 ? " face" : " faces") + ", kept the rest")
-                              .c_str());
-    if (!truncated.empty())
-        HostLink::Warning(
-            LineMessage(path, s.Line(), truncated + "; the faces read are kept").c_str());
-    if (builder.TriangleCount() == 0)
-        HostLink::Warning((path + ": the file holds no faces; nothing to show").c_str());
-    else
-        meshes.emplace_back(builder.Finish());
+    FinishOffMesh(builder, path, badFaces, LineMessage(path, firstBadLine, firstBadWhy),
+                  truncated.empty()
+                      ? std::string()
+                      : LineMessage(path, s.Line(), truncated + "; the faces read are kept"),
+                  meshes);
 }
 
 } // namespace polyvant::formats::off

@@ -3,11 +3,14 @@
 // temporary folders, loading a plug-in library, and the checks every imported mesh
 // must pass.
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <polyvant/sdk.h>
+
+#include "common/PluginSupport.h"
 
 namespace polyvant::formats::test {
 
@@ -91,6 +94,25 @@ using ExporterPtr = std::unique_ptr<Exporter, ReleaseObject>;
 // topology, indices below vertexCount, finite coordinates, bounds equal to the
 // vertices' extent.
 void ExpectValidMesh(const Mesh3d& mesh);
+
+// Calls read(buffer, size) on a copy of `bytes` in a block of exactly their size, so that
+// ASan sees a read past the end. Returns the FormatError's text, or "" after checking
+// every mesh read.
+template <class ReadFn>
+std::string ReadExactly(const std::string& bytes,
+                        const std::vector<std::unique_ptr<Mesh3d>>& meshes, ReadFn read)
+{
+    std::unique_ptr<char[]> copy(new char[bytes.size() ? bytes.size() : 1]);
+    std::memcpy(copy.get(), bytes.data(), bytes.size());
+    try {
+        read(static_cast<const char*>(copy.get()), bytes.size());
+    } catch (const FormatError& e) {
+        return e.what();
+    }
+    for (const auto& mesh : meshes)
+        ExpectValidMesh(*mesh);
+    return "";
+}
 std::size_t DistinctPositions(const Mesh3d& mesh);
 std::size_t TotalFaces(const ObjectList* list);
 std::vector<const Mesh3d*> Meshes(const ObjectList* list);

@@ -64,16 +64,9 @@ protected:
     // Reads from a buffer of exactly the file's size; the error, or "" on success.
     std::string Read(const std::string& bytes, Meshes& meshes)
     {
-        std::unique_ptr<char[]> copy(new char[bytes.size()]);
-        std::memcpy(copy.get(), bytes.data(), bytes.size());
-        try {
-            ReadOff(copy.get(), bytes.size(), "m.off", "m", meshes, nullptr);
-        } catch (const FormatError& e) {
-            return e.what();
-        }
-        for (const auto& mesh : meshes)
-            test::ExpectValidMesh(*mesh);
-        return "";
+        return test::ReadExactly(bytes, meshes, [&](const char* data, std::size_t size) {
+            ReadOff(data, size, "m.off", "m", meshes, nullptr);
+        });
     }
     Meshes ReadOk(const std::string& bytes)
     {

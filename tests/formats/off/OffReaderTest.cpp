@@ -20,16 +20,9 @@ protected:
     // Reads from a buffer of exactly the text's size; the error, or "" on success.
     std::string Read(const std::string& text, Meshes& meshes)
     {
-        std::unique_ptr<char[]> copy(new char[text.size() + 1]);
-        std::memcpy(copy.get(), text.data(), text.size());
-        try {
-            ReadOff(copy.get(), text.size(), "m.off", "m", meshes, nullptr);
-        } catch (const FormatError& e) {
-            return e.what();
-        }
-        for (const auto& mesh : meshes)
-            test::ExpectValidMesh(*mesh);
-        return "";
+        return test::ReadExactly(text, meshes, [&](const char* data, std::size_t size) {
+            ReadOff(data, size, "m.off", "m", meshes, nullptr);
+        });
     }
     Meshes ReadOk(const std::string& text)
     {
