@@ -536,6 +536,12 @@ private:
             rec.layer = value;
             return;
         }
+        if (code == 100 && Trim(value) == "AcDbSubDMesh") {
+            // The mesh's own groups start here; a 92 before it counted the bytes of the
+            // entity's proxy graphics.
+            subd = MeshState{};
+            return;
+        }
         std::int64_t n = 0;
         switch (subd.phase) {
         case MeshPhase::Header:

@@ -75,6 +75,18 @@ TEST(DxfMeshEntity, FacesOfAnyCornerCountAreReadAndTheTrailingGroupsIgnored)
     EXPECT_EQ(r.Layer("F")->faceCount, 1u);
 }
 
+TEST(DxfMeshEntity, ProxyGraphicsBeforeTheMeshGroupsAreNotTakenForThem)
+{
+    // Common entity groups first: 92 counts the bytes of the proxy graphics in 310.
+    std::string text = Pentagon().Text();
+    text.insert(text.find("100\nAcDbSubDMesh"),
+                Pairs({{100, "AcDbEntity"}, {92, "4"}, {310, "0A0B0C0D"}}));
+    const DxfRead r = ReadDxfText(Drawing(text));
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_TRUE(r.warnings.empty()) << r.warnings[0];
+    EXPECT_EQ(r.Triangles(), 4u);
+}
+
 TEST(DxfMeshEntity, AMeshInABlockIsPlacedByItsInsert)
 {
     const std::string block =
