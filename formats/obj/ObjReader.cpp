@@ -71,40 +71,80 @@ public:
             const char* p = SkipBlanks(b, e);
             if (p == e || *p == '#')
                 continue;
-            // The two statements that make up nearly every file come first.
-            if (e - p > 1 && IsBlank(p[1])) {
-                if (*p == 'v') {
-                    Vertex(p + 2, e);
-                    continue;
-                }
-                if (*p == 'f') {
-                    Face(p + 2, e);
-                    continue;
-                }
-            }
-            const char* wordEnd = SkipWord(p, e);
-            const std::string_view word(p, static_cast<std::size_t>(wordEnd - p));
-            const char* rest = SkipBlanks(wordEnd, e);
-            const char* restEnd = TrimEnd(rest, CommentStart(rest, e));
-            if (Is(word, "v"))
-                Vertex(rest, e);
-            else if (Is(word, "f") || Is(word, "fo"))
-                Face(rest, e);
-            else if (Is(word, "o") || Is(word, "g"))
-                StartGroup(std::string(rest, restEnd));
-            else if (Is(word, "usemtl"))
-                UseMaterial(std::string(rest, restEnd));
-            else if (Is(word, "call") || Is(word, "csh"))
-                NoteIgnored(word);
-            else if (IsSkipped(word))
+            if ((e[-1] == '\\' || IsBlank(e[-1])) && ReadContinued(p, e, cursor)) [[unlikely]]
                 continue;
-            else if (std::any_of(p, wordEnd, [](char c) {
-                         return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-                     }))
-                throw FormatError(
-                    LineMessage(path, line, "binary data where a WaveFront statement belongs"));
-            // Other statements (extensions of other programs) carry nothing we keep.
+            Statement(p, e);
         }
+    }
+
+    // A backslash at the end of a line carries the statement on to the next one: the
+    // lines are joined in a buffer of their own, and read as the first line. False when
+    // [p, e) does not end with a backslash. Kept out of the loop over lines, which it
+    // would slow down.
+    [[gnu::noinline]] bool ReadContinued(const char* p, const char* e, LineCursor& cursor)
+    {
+        const char* backslash = Continuation(p, e);
+        if (!backslash)
+            return false;
+        // The pieces are joined by one blank, as a name split over lines reads best.
+        joined.assign(p, TrimEnd(p, backslash));
+        const char* b;
+        while (backslash && cursor.Next(b, e)) {
+            backslash = Continuation(b, e);
+            b = SkipBlanks(b, e);
+            joined += ' ';
+            joined.append(b, TrimEnd(b, backslash ? backslash : e));
+        }
+        const NumberRun fileNumbers = numbers;
+        numbers = NumberRun(joined.data() + joined.size());
+        Statement(joined.data(), joined.data() + joined.size());
+        numbers = fileNumbers;
+        return true;
+    }
+
+    // The backslash that ends [p, e) apart from blanks, or null.
+    static const char* Continuation(const char* p, const char* e) noexcept
+    {
+        const char* end = TrimEnd(p, e);
+        return end != p && end[-1] == '\\' ? end - 1 : nullptr;
+    }
+
+    // One statement, [p, e) from its first word on.
+    void Statement(const char* p, const char* e)
+    {
+        // The two statements that make up nearly every file come first.
+        if (e - p > 1 && IsBlank(p[1])) {
+            if (*p == 'v') {
+                Vertex(p + 2, e);
+                return;
+            }
+            if (*p == 'f') {
+                Face(p + 2, e);
+                return;
+            }
+        }
+        const char* wordEnd = SkipWord(p, e);
+        const std::string_view word(p, static_cast<std::size_t>(wordEnd - p));
+        const char* rest = SkipBlanks(wordEnd, e);
+        const char* restEnd = TrimEnd(rest, CommentStart(rest, e));
+        if (Is(word, "v"))
+            Vertex(rest, e);
+        else if (Is(word, "f") || Is(word, "fo"))
+            Face(rest, e);
+        else if (Is(word, "o") || Is(word, "g"))
+            StartGroup(std::string(rest, restEnd));
+        else if (Is(word, "usemtl"))
+            UseMaterial(std::string(rest, restEnd));
+        else if (Is(word, "call") || Is(word, "csh"))
+            NoteIgnored(word);
+        else if (IsSkipped(word))
+            return;
+        else if (std::any_of(p, wordEnd, [](char c) {
+                     return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+                 }))
+            throw FormatError(
+                LineMessage(path, line, "binary data where a WaveFront statement belongs"));
+        // Other statements (extensions of other programs) carry nothing we keep.
     }
 
     void Finish(std::vector<std::unique_ptr<Mesh3d>>& meshes)
@@ -361,6 +401,7 @@ private:
     std::size_t line = 0;
 
     NumberRun numbers{nullptr};
+    std::string joined; // a statement continued over several lines
     GrowArray<double> vertices;
     std::vector<Group> groups;
     std::vector<std::uint32_t> corners;

@@ -185,6 +185,35 @@ TEST_F(ObjReaderTest, LineEndsBlanksCommentsAndLongLinesDoNotMatter)
     }
 }
 
+TEST_F(ObjReaderTest, ABackslashCarriesAStatementOnToTheNextLine)
+{
+    Meshes plain = ReadOk(kSquare);
+    const std::string continued[] = {
+        "v 0 0 0\nv 1 \\\n0 0\nv 1 1 0\nv 0 1 0\nf 1 \\\n 2 \\\n3\nf 1 3 4\n",
+        // Blanks and CR after the backslash; a backslash on the last line ends nothing.
+        "v 0 0 0\r\nv 1 0 0 \\ \r\n\r\nv 1 1 0\nv 0 1 0\nf 1 2 3\nf 1 3 4 \\",
+        // A comment does not go on; the next line is read as it stands.
+        "# a comment \\\n" + std::string(kSquare),
+    };
+    for (const std::string& text : continued) {
+        SCOPED_TRACE(text);
+        Meshes other = ReadOk(text);
+        ASSERT_EQ(other.size(), 1u);
+        test::ExpectSameMeshes({plain[0].get()}, {other[0].get()});
+    }
+    // The second case joins "v 1 0 0" with an empty line: nothing lost, nothing added.
+
+    // A fault in a continued statement names the line it starts on.
+    Meshes meshes;
+    EXPECT_EQ(Read("v 0 0 0\nv 1 \\\n x 0\n", meshes).rfind("m.obj: line 2: vertex", 0), 0u)
+        << Read("v 0 0 0\nv 1 \\\n x 0\n", meshes);
+
+    // A group name may be continued too.
+    meshes = ReadOk("g left \\\n right\n" + std::string(kSquare));
+    ASSERT_EQ(meshes.size(), 1u);
+    EXPECT_STREQ(meshes[0]->name, "left right");
+}
+
 TEST_F(ObjReaderTest, ObjectsAndGroupsBecomeNamedMeshesWithTheirOwnVertices)
 {
     Meshes meshes =
