@@ -23,16 +23,9 @@ protected:
     std::string Read(const std::string& text, Meshes& meshes, const std::string& base = "m")
     {
         const std::string path = base + ".obj";
-        std::unique_ptr<char[]> copy(new char[text.size() + 1]);
-        std::memcpy(copy.get(), text.data(), text.size());
-        try {
-            ReadObj(copy.get(), text.size(), path, base, meshes, nullptr);
-        } catch (const FormatError& e) {
-            return e.what();
-        }
-        for (const auto& mesh : meshes)
-            test::ExpectValidMesh(*mesh);
-        return "";
+        return test::ReadExactly(text, meshes, [&](const char* data, std::size_t size) {
+            ReadObj(data, size, path, base, meshes, nullptr);
+        });
     }
     Meshes ReadOk(const std::string& text, const std::string& base = "m")
     {
