@@ -24,7 +24,8 @@ constexpr char kImportHelp[] =
     "STL repeats every corner in every facet: corners at exactly the same position\n"
     "become one vertex. Facet normals and the binary attribute bytes are not used.\n"
     "Facets with fewer than 3 corners (line segments) are skipped with a warning.\n"
-    "A damaged file is refused with the line or byte offset of the fault; a binary\n"
+    "A damaged file is refused with the line or byte offset of the fault; an ASCII\n"
+    "file cut short keeps the facets that are whole, with a warning; a binary\n"
     "file whose header leaves the triangle count at 0 is read from its size.";
 
 constexpr char kExportHelp[] =

@@ -235,19 +235,44 @@ private:
         VertexWelder welder(*mesh);
         std::vector<double> points;
         std::vector<std::uint32_t> corners;
+        // Cut short, as a download can be: keep the facets that arrived whole.
+        const auto cutShort = [&] {
+            if (TrianglesRead(solids) == 0)
+                Fail(line, "file ends before 'endsolid'");
+            HostLink::Warning(
+                LineMessage(path, line, "file ends before 'endsolid'; " + TrianglesKept(solids))
+                    .c_str());
+        };
         for (;;) {
             SkipSpace();
-            if (p == end)
-                Fail(line, "file ends before 'endsolid'");
+            if (p == end) {
+                cutShort();
+                break;
+            }
             const std::size_t wordLine = line;
             const std::string_view word = Word();
             if (EqualsNoCase(word, "endsolid")) {
                 SkipLine();
                 break;
             }
-            if (!EqualsNoCase(word, "facet"))
+            if (!EqualsNoCase(word, "facet")) {
+                if (p == end && (StartsNoCase("facet", word) || StartsNoCase("endsolid", word))) {
+                    cutShort();
+                    break;
+                }
                 Fail(wordLine, "expected 'facet' or 'endsolid', found '" + Shown(word) + "'");
-            ReadFacet(*mesh, welder, points, corners);
+            }
+            try {
+                ReadFacet(*mesh, welder, points, corners);
+            } catch (const FormatError&) {
+                if (p != end || TrianglesRead(solids) == 0)
+                    throw;
+                HostLink::Warning(
+                    LineMessage(path, wordLine,
+                                "file ends inside this facet; " + TrianglesKept(solids))
+                        .c_str());
+                break;
+            }
             meter.Update(static_cast<std::uint64_t>(p - begin));
         }
         if (mesh->TriangleCount() == 0)
@@ -377,6 +402,27 @@ private:
     [[noreturn]] void Fail(std::size_t at, const std::string& what) const
     {
         throw FormatError(LineMessage(path, at, what));
+    }
+
+    // True when `part` is how `keyword` begins, in any case.
+    static bool StartsNoCase(std::string_view keyword, std::string_view part)
+    {
+        return part.size() <= keyword.size() && EqualsNoCase(keyword.substr(0, part.size()), part);
+    }
+
+    static std::size_t TrianglesRead(const std::vector<MeshBuilder>& solids)
+    {
+        std::size_t n = 0;
+        for (const MeshBuilder& solid : solids)
+            n += solid.TriangleCount();
+        return n;
+    }
+
+    static std::string TrianglesKept(const std::vector<MeshBuilder>& solids)
+    {
+        const std::size_t n = TrianglesRead(solids);
+        return "the " + std::to_string(n) +
+               (n == 1 ? " triangle before it is kept" : " triangles before it are kept");
     }
 
     // Warned about once, after the whole file is read.

@@ -213,15 +213,34 @@ TEST_F(StlReaderTest, EveryTruncationOfABinaryFileIsRefusedWithAnOffset)
     EXPECT_EQ(ReadError(""), "m.stl: offset 0: the file is empty");
 }
 
-TEST_F(StlReaderTest, EveryTruncationOfAnAsciiFileBeforeEndsolidIsRefusedWithALine)
+TEST_F(StlReaderTest, AnAsciiFileCutShortKeepsItsWholeFacetsOrIsRefusedWithALine)
 {
     const std::string whole = kAsciiSquare;
     const std::size_t endsolid = whole.rfind("endsolid");
     // Shorter than "solid" it is no text STL at all (refused with an offset, above).
     for (std::size_t n = 5; n < endsolid + 8; ++n) {
         SCOPED_TRACE(n);
-        const std::string error = ReadError(whole.substr(0, n));
-        EXPECT_EQ(error.rfind("m.stl: line ", 0), 0u) << error;
+        host.Clear();
+        std::size_t wholeFacets = 0;
+        for (std::size_t at = whole.find("endfacet"); at != std::string::npos && at + 8 <= n;
+             at = whole.find("endfacet", at + 1))
+            ++wholeFacets;
+        Meshes meshes;
+        const std::string error = Read(whole.substr(0, n), meshes);
+        if (wholeFacets == 0) {
+            EXPECT_EQ(error.rfind("m.stl: line ", 0), 0u) << error;
+            continue;
+        }
+        ASSERT_EQ(error, "");
+        ASSERT_EQ(meshes.size(), 1u);
+        EXPECT_EQ(meshes[0]->faceCount, wholeFacets);
+        ASSERT_EQ(host.Texts(PV_WARNING).size(), 1u);
+        const std::string warning = host.Texts(PV_WARNING)[0];
+        EXPECT_EQ(warning.rfind("m.stl: line ", 0), 0u) << warning;
+        EXPECT_NE(warning.find(wholeFacets == 1 ? "the 1 triangle before it is kept"
+                                                : "the 2 triangles before it are kept"),
+                  std::string::npos)
+            << warning;
     }
     // Cut inside the name after "endsolid": everything is there.
     Meshes meshes = ReadOk(whole.substr(0, endsolid + 10));
