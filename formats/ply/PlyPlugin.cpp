@@ -27,7 +27,8 @@ constexpr char kImportHelp[] =
     "and index types. Polygons with more than three corners are split into triangles.\n"
     "Normals, colours, texture coordinates and other elements are skipped. A file with\n"
     "vertices but no faces (a point cloud) gives a mesh without faces. A damaged file is\n"
-    "refused with the line or byte offset of the fault.";
+    "refused with the line or byte offset of the fault; a file cut short inside its faces\n"
+    "keeps those that are whole, with a warning.";
 
 constexpr char kExportHelp[] =
     "PLY (polygon file format) export\n\n"

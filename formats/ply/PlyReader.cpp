@@ -242,11 +242,41 @@ private:
         throw FormatError(OffsetMessage(path, static_cast<std::uint64_t>(at - data), what));
     }
 
+    // The file ends inside a record: thrown apart from other faults, so that a file cut
+    // within its faces can keep those read whole.
+    struct CutShort : FormatError {
+        using FormatError::FormatError;
+    };
+
     [[noreturn]] void Truncated(const char* at, const PlyElement& element,
                                 std::uint64_t record) const
     {
-        FailAt(at, "file ends inside record " + std::to_string(record) + " of element " +
-                       Quoted(element.name));
+        throw CutShort(OffsetMessage(path, static_cast<std::uint64_t>(at - data),
+                                     "file ends inside record " + std::to_string(record) +
+                                         " of element " + Quoted(element.name)));
+    }
+
+    std::uint64_t TrianglesRead() const { return ownFaces ? ownFaceCount : mesh.TriangleCount(); }
+
+    // Reads the face element with `read`; if the file ends inside it, the faces read
+    // whole are kept, with a warning (unless there are none, or `keep` says no), and
+    // reading ends.
+    template <class Read, class Keep>
+    const char* KeepFacesIfCut(Read read, Keep keep)
+    {
+        try {
+            return read();
+        } catch (const CutShort& cut) {
+            const std::uint64_t kept = TrianglesRead();
+            if (kept == 0 || !keep())
+                throw;
+            HostLink::Warning(
+                (std::string(cut.what()) + "; the " + std::to_string(kept) +
+                 (kept == 1 ? " triangle before it is kept" : " triangles before it are kept"))
+                    .c_str());
+            faceCutShort = true;
+            return end;
+        }
     }
 
     void ReadBinary()
@@ -254,7 +284,7 @@ private:
         swap = header.format == PlyFormat::kBinaryBigEndian;
         const char* p = data + header.bodyOffset;
         const char* deferredFaces = nullptr;
-        for (int i = 0; i < static_cast<int>(header.elements.size()); ++i) {
+        for (int i = 0; i < static_cast<int>(header.elements.size()) && !faceCutShort; ++i) {
             const PlyElement& element = header.elements[i];
             if (i == vertexElement) {
                 p = BinaryVertices(element, p);
@@ -264,7 +294,8 @@ private:
                     deferredFaces = p;
                     p = SkipBinary(element, p);
                 } else {
-                    p = BinaryFaces(element, p);
+                    p = KeepFacesIfCut([&] { return BinaryFaces(element, p); },
+                                       [] { return true; });
                 }
             } else {
                 p = SkipBinary(element, p);
@@ -276,7 +307,8 @@ private:
                               std::to_string(end - p) + " bytes after the last element ignored")
                     .c_str());
         if (deferredFaces)
-            BinaryFaces(header.elements[faceElement], deferredFaces);
+            KeepFacesIfCut([&] { return BinaryFaces(header.elements[faceElement], deferredFaces); },
+                           [] { return true; });
     }
 
     // The mesh of the arrays read outside the builder, with the bounds found on the way
@@ -477,11 +509,11 @@ private:
                 continue;
             }
             // Any other corner count, a full array, or the end of the data.
-            if (left == 0)
+            const std::size_t corners = left == 0 ? 0 : static_cast<unsigned char>(*p);
+            if (left == 0 || left < 1 + 4 * corners + trailing) {
+                ownFaceCount = n; // the faces before the cut can be kept
                 Truncated(p, element, r);
-            const std::size_t corners = static_cast<unsigned char>(*p);
-            if (left < 1 + 4 * corners + trailing)
-                Truncated(p, element, r);
+            }
             polygon.clear();
             for (std::size_t k = 0; k < corners; ++k) {
                 std::uint32_t index;
@@ -557,8 +589,9 @@ private:
             p += countSize;
             // In 64 bits and against the bytes left: a count of 2^32 - 1 is refused here.
             if (static_cast<std::uint64_t>(count) > static_cast<std::uint64_t>(end - p) / itemSize)
-                FailAt(p - countSize,
-                       "list of " + std::to_string(count) + " items runs past the end of the file");
+                throw CutShort(OffsetMessage(path, static_cast<std::uint64_t>(p - countSize - data),
+                                             "list of " + std::to_string(count) +
+                                                 " items runs past the end of the file"));
             if (action == kIndices) {
                 corners.clear();
                 for (std::int64_t i = 0; i < count; ++i, p += itemSize) {
@@ -624,8 +657,9 @@ private:
     void NeedToken(const PlyElement& element, std::uint64_t record)
     {
         if (!NextToken())
-            FailLine("file ends inside record " + std::to_string(record) + " of element " +
-                     Quoted(element.name));
+            throw CutShort(LineMessage(path, line,
+                                       "file ends inside record " + std::to_string(record) +
+                                           " of element " + Quoted(element.name)));
     }
 
     std::string TokenText() const
@@ -704,11 +738,14 @@ private:
             const std::size_t countLine = line;
             const std::int64_t count = AsciiInteger();
             // Each item takes at least two bytes: no loop runs longer than the file.
-            if (count < 0 ||
-                static_cast<std::uint64_t>(count) > static_cast<std::uint64_t>(end - p))
+            if (count < 0)
                 throw FormatError(
                     LineMessage(path, countLine,
                                 "list length " + std::to_string(count) + " is impossible here"));
+            if (static_cast<std::uint64_t>(count) > static_cast<std::uint64_t>(end - p))
+                throw CutShort(LineMessage(path, countLine,
+                                           "list length " + std::to_string(count) +
+                                               " is impossible here: the file ends first"));
             if (action == kIndices)
                 corners.clear();
             for (std::int64_t i = 0; i < count; ++i) {
@@ -808,8 +845,11 @@ private:
         try {
             ReadAsciiBody();
         } catch (const FormatError& e) {
+            // A fault on the misfit line itself explains itself, unless the file seemed to
+            // end there.
+            const bool cut = dynamic_cast<const CutShort*>(&e) != nullptr;
             const std::string hint = FirstMisfitRecord(misfit);
-            if (hint.empty() || misfit >= line) // the same line: its own error says enough
+            if (hint.empty() || misfit > line || (misfit == line && !cut))
                 throw;
             throw FormatError(std::string(e.what()) + "; line " + std::to_string(misfit) + " " +
                               hint);
@@ -830,6 +870,13 @@ private:
     // with its number in `at`; "" when every line fits (or a list length cannot be read,
     // which the reader reports).
     std::string FirstMisfitRecord(std::size_t& at) const
+    {
+        const char* after = nullptr;
+        return FirstMisfitRecord(at, after);
+    }
+
+    // The same, with where the misfit line ends (past its line feed) in `after`.
+    std::string FirstMisfitRecord(std::size_t& at, const char*& after) const
     {
         // The next value of [t, lineEnd), or an empty view at the line's end.
         const auto nextValue = [](const char*& t, const char* lineEnd) {
@@ -886,6 +933,7 @@ private:
                     ++held;
                 if (needed != held) {
                     at = lineNumber - 1;
+                    after = q;
                     return "holds " + std::to_string(held) + " values where record " +
                            std::to_string(r) + " of element " + Quoted(element.name) + " needs " +
                            (exact ? "" : "at least ") + std::to_string(needed);
@@ -895,18 +943,36 @@ private:
         return {};
     }
 
+    // A text file cut short has its last line short; one whose values shifted earlier
+    // only ends like one, and is better refused with the line that shifted them.
+    bool AsciiCutIsTheOnlyMisfit() const
+    {
+        std::size_t misfit = 0;
+        const char* after = nullptr;
+        if (FirstMisfitRecord(misfit, after).empty())
+            return true;
+        while (after != end && IsSpace(*after))
+            ++after;
+        return after == end; // the misfit is the last line, where the file was cut
+    }
+
     void ReadAsciiBody()
     {
         p = data + header.bodyOffset;
         line = header.bodyLine;
         const char* deferredFaces = nullptr;
         std::size_t deferredLine = 0;
-        for (int i = 0; i < static_cast<int>(header.elements.size()); ++i) {
+        for (int i = 0; i < static_cast<int>(header.elements.size()) && !faceCutShort; ++i) {
             const PlyElement& element = header.elements[i];
             if (i == vertexElement) {
                 AsciiElement(element, vertexActions);
             } else if (i == faceElement && vertexElement < i) {
-                AsciiElement(element, faceActions);
+                KeepFacesIfCut(
+                    [&] {
+                        AsciiElement(element, faceActions);
+                        return p;
+                    },
+                    [&] { return AsciiCutIsTheOnlyMisfit(); });
             } else {
                 if (i == faceElement) {
                     deferredFaces = p;
@@ -923,7 +989,12 @@ private:
         if (deferredFaces) {
             p = deferredFaces;
             line = deferredLine;
-            AsciiElement(header.elements[faceElement], faceActions);
+            KeepFacesIfCut(
+                [&] {
+                    AsciiElement(header.elements[faceElement], faceActions);
+                    return p;
+                },
+                [&] { return AsciiCutIsTheOnlyMisfit(); });
         }
     }
 
@@ -943,6 +1014,7 @@ private:
     std::uint64_t vertexCount = 0;
     std::uint64_t degenerate = 0;
     bool textAfterLastElement = false;
+    bool faceCutShort = false;
     std::vector<std::uint32_t> corners;
     bool swap = false;
 

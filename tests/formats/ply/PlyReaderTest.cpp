@@ -502,11 +502,47 @@ TEST_F(PlyReaderTest, EveryTruncationGivesAnErrorOrAValidMesh)
             }
         }
     }
-    // Binary: any cut in the body is an error (a count the rest cannot hold, or the
-    // offset where the data stops).
-    const std::string binary = BinarySquare(false);
-    for (std::size_t n = binary.find("end_header") + 11; n < binary.size(); ++n)
-        EXPECT_NE(ReadError(binary.substr(0, n)), "") << n;
+    // A cut among the vertices, or before the first face is whole, is an error. A cut after it
+    // keeps the whole faces, with a warning.
+    for (bool bigEndian : {false, true}) {
+        const std::string binary = BinarySquare(bigEndian);
+        const std::size_t faces = binary.size() - 2 * 13;
+        for (std::size_t n = binary.find("end_header") + 11; n < binary.size(); ++n) {
+            SCOPED_TRACE(n);
+            host.Clear();
+            Meshes meshes;
+            const std::string error = Read(binary.substr(0, n), meshes);
+            if (n < faces + 13) {
+                EXPECT_EQ(error.rfind("m.ply: ", 0), 0u) << error;
+                EXPECT_TRUE(error.find("truncated") != std::string::npos ||
+                            error.find("file ends inside record") != std::string::npos ||
+                            error.find("runs past the end of the file") != std::string::npos)
+                    << error;
+                continue;
+            }
+            ASSERT_EQ(error, "");
+            ASSERT_EQ(meshes.size(), 1u);
+            EXPECT_EQ(meshes[0]->faceCount, 1u);
+            ASSERT_EQ(host.Texts(PV_WARNING).size(), 1u);
+            // Where the second face starts; its corner count may be there or not.
+            const std::string warning = host.Texts(PV_WARNING)[0];
+            EXPECT_EQ(warning.rfind("m.ply: offset " + std::to_string(faces + 13) + ": ", 0), 0u)
+                << warning;
+            const std::string kept = "; the 1 triangle before it is kept";
+            EXPECT_EQ(warning.substr(warning.size() - std::min(warning.size(), kept.size())), kept)
+                << warning;
+        }
+    }
+
+    // The same in text; but a file whose values shifted before the cut is refused, with
+    // the line that shifted them.
+    std::string ascii = kAsciiSquare;
+    Meshes meshes = ReadOk(ascii.substr(0, ascii.size() - 3));
+    ASSERT_EQ(meshes.size(), 1u);
+    EXPECT_EQ(meshes[0]->faceCount, 1u);
+    ascii.replace(ascii.find("3 0 1 2"), 7, "3 0 1 2 9");
+    const std::string error = ReadError(ascii.substr(0, ascii.size() - 3));
+    EXPECT_NE(error.find("; line 14 holds 5 values"), std::string::npos) << error;
 }
 
 TEST_F(PlyReaderTest, DamagedCopiesOfRealFilesNeverCrash)
