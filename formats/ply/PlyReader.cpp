@@ -855,7 +855,7 @@ private:
                               hint);
         }
         // Shifted values may also read without an error, leaving these traces.
-        if (textAfterLastElement || degenerate) {
+        if ((textAfterLastElement || degenerate) && !faceCutShort) {
             const std::string hint = FirstMisfitRecord(misfit);
             if (!hint.empty())
                 HostLink::Warning(
