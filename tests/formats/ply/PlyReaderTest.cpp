@@ -537,9 +537,25 @@ TEST_F(PlyReaderTest, EveryTruncationGivesAnErrorOrAValidMesh)
     // The same in text; but a file whose values shifted before the cut is refused, with
     // the line that shifted them.
     std::string ascii = kAsciiSquare;
+    host.Clear();
     Meshes meshes = ReadOk(ascii.substr(0, ascii.size() - 3));
     ASSERT_EQ(meshes.size(), 1u);
     EXPECT_EQ(meshes[0]->faceCount, 1u);
+    ASSERT_EQ(host.Texts(PV_WARNING).size(), 1u) << host.AllText();
+    EXPECT_EQ(host.Texts(PV_WARNING)[0],
+              "m.ply: line 15: file ends inside record 1 of element 'face'; the 1 triangle before "
+              "it is kept");
+    // A short face before the cut is reported as such, and the cut line is not taken
+    // for shifted values.
+    host.Clear();
+    std::string shortFace = ascii;
+    shortFace.replace(shortFace.find("element face 2"), 14, "element face 3");
+    shortFace.insert(shortFace.find("3 0 1 2"), "2 0 1\n");
+    meshes = ReadOk(shortFace.substr(0, shortFace.size() - 3));
+    ASSERT_EQ(meshes.size(), 1u);
+    EXPECT_EQ(meshes[0]->faceCount, 1u);
+    ASSERT_EQ(host.Texts(PV_WARNING).size(), 2u) << host.AllText();
+    EXPECT_EQ(host.AllText().find("misread"), std::string::npos) << host.AllText();
     ascii.replace(ascii.find("3 0 1 2"), 7, "3 0 1 2 9");
     const std::string error = ReadError(ascii.substr(0, ascii.size() - 3));
     EXPECT_NE(error.find("; line 14 holds 5 values"), std::string::npos) << error;
