@@ -1,7 +1,10 @@
 #include "common/PluginSupport.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <sys/stat.h>
 
 #include "common/AtomicFileWriter.h"
 #include "common/MappedFile.h"
@@ -10,8 +13,25 @@
 namespace polyvant::formats {
 
 namespace {
-// About a second of ear clipping per import on this machine's class of CPU.
-constexpr std::size_t kImportEarClipWork = std::size_t(1) << 28;
+// Ear clipping allowed per import: in proportion to the file, so that a small file full
+// of huge concave faces cannot take long, between some 30 ms and half a second on this
+// machine's class of CPU. A polygon of n corners takes at most n * n steps and at least
+// 2n bytes of file, so polygons of up to 4096 corners, and far more in large files, are
+// always clipped in full.
+constexpr std::size_t kEarClipWorkPerByte = 64;
+constexpr std::size_t kLeastEarClipWork = std::size_t(1) << 24;
+constexpr std::size_t kMostEarClipWork = std::size_t(1) << 28;
+
+std::size_t EarClipWorkFor(const char* path) noexcept
+{
+    struct stat st;
+    if (stat(path, &st) != 0 || st.st_size < 0)
+        return kMostEarClipWork;
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size >= kMostEarClipWork / kEarClipWorkPerByte)
+        return kMostEarClipWork;
+    return std::max<std::size_t>(kLeastEarClipWork, size * kEarClipWorkPerByte);
+}
 } // namespace
 
 void ProgressMeter::Report(std::uint64_t done)
@@ -83,7 +103,7 @@ ObjectList* ImporterBase::ImportFile(const char* path) noexcept
             return nullptr;
         }
         std::vector<std::unique_ptr<Mesh3d>> meshes;
-        TriangulationScope triangulation(kImportEarClipWork);
+        TriangulationScope triangulation(EarClipWorkFor(path));
         Read(path, meshes);
         if (triangulation.Fanned())
             HostLink::Warning((shown + ": " + std::to_string(triangulation.Fanned()) +

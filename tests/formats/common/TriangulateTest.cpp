@@ -2,8 +2,14 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <memory>
 #include <numeric>
+#include <string>
 #include <vector>
+
+#include "FormatTestSupport.h"
+#include "common/MeshBuilder.h"
+#include "common/PluginSupport.h"
 
 namespace polyvant::formats {
 namespace {
@@ -151,6 +157,48 @@ TEST(TriangulatePolygon, SpentImportWorkFansFurtherConcavePolygonsAndCountsThem)
         TriangulatePolygon(l.xyz.data(), l.corners.data(), 6, again);
         EXPECT_EQ(again, clipped);
         EXPECT_EQ(scope.Fanned(), 0u);
+    }
+}
+
+// Imports two concave stars of `corners` corners each, whatever the file holds.
+class TwoStarsImporter final : public ImporterBase {
+public:
+    explicit TwoStarsImporter(int corners) noexcept : ImporterBase("Stars", ""), n(corners) {}
+    ~TwoStarsImporter() override = default;
+
+protected:
+    void Read(const char*, std::vector<std::unique_ptr<Mesh3d>>& meshes) override
+    {
+        MeshBuilder mesh("stars");
+        std::vector<std::uint32_t> corners;
+        for (int i = 0; i < n; ++i) {
+            const double r = i % 2 ? 1.0 : 0.5, a = 2 * M_PI * i / n;
+            corners.push_back(mesh.AddVertex(r * std::cos(a), r * std::sin(a), 0));
+        }
+        mesh.AddPolygon(corners.data(), corners.size());
+        mesh.AddPolygon(corners.data(), corners.size());
+        meshes.emplace_back(mesh.Finish());
+    }
+
+private:
+    int n;
+};
+
+TEST(TriangulatePolygon, AnImportMayClipInProportionToItsFile)
+{
+    test::TempDir dir;
+    const std::string small = dir.File("small.x"), large = dir.File("large.x");
+    test::WriteBytes(small, std::string(1000, ' '));
+    test::WriteBytes(large, std::string(8 << 20, ' '));
+    for (const auto& [file, fanned] : {std::pair{small, true}, std::pair{large, false}}) {
+        SCOPED_TRACE(file);
+        test::HostRecorder host;
+        TwoStarsImporter importer(6000);
+        ObjectList* list = importer.ImportFile(file.c_str());
+        ASSERT_NE(list, nullptr) << host.AllText();
+        EXPECT_EQ(test::TotalFaces(list), 2u * (6000 - 2));
+        const std::string warning = "1 large concave polygons were split as fans";
+        EXPECT_EQ(host.AllText().find(warning) != std::string::npos, fanned) << host.AllText();
     }
 }
 
