@@ -216,26 +216,20 @@ public:
     bool atEnd = false;
 };
 
-// OFF, COFF, NOFF, CNOFF, STOFF, STCNOFF, ... : optional ST, C, N in that order.
-// The header keyword [ST][C][N][4][n]OFF.
+// The header keyword [ST][C][N][4][n]OFF: each prefix optional, in that order.
 bool ParseHeaderWord(std::string_view w, OffVertexLayout& out)
 {
-    out = OffVertexLayout{};
-    out.textureCoordinates = w.size() >= 2 && w.substr(0, 2) == "ST";
-    if (out.textureCoordinates)
-        w.remove_prefix(2);
-    out.colour = !w.empty() && w.front() == 'C';
-    if (out.colour)
-        w.remove_prefix(1);
-    out.normal = !w.empty() && w.front() == 'N';
-    if (out.normal)
-        w.remove_prefix(1);
-    out.homogeneous = !w.empty() && w.front() == '4';
-    if (out.homogeneous)
-        w.remove_prefix(1);
-    out.dimensioned = !w.empty() && w.front() == 'n';
-    if (out.dimensioned)
-        w.remove_prefix(1);
+    const auto take = [&w](std::string_view prefix) {
+        const bool found = w.substr(0, prefix.size()) == prefix;
+        if (found)
+            w.remove_prefix(prefix.size());
+        return found;
+    };
+    out.textureCoordinates = take("ST");
+    out.colour = take("C");
+    out.normal = take("N");
+    out.homogeneous = take("4");
+    out.dimensioned = take("n");
     return w == "OFF";
 }
 
