@@ -8,6 +8,8 @@
 #include <system_error>
 #include <thread>
 
+#include "common/PluginSupport.h"
+
 namespace polyvant::formats {
 
 namespace {
@@ -112,7 +114,7 @@ void FormatInOrder(std::uint64_t count, const FormatItems& format, const EmitTex
 {
     chunk = std::max<std::uint64_t>(chunk, 1);
     std::unique_ptr<OddChunks> helper;
-    if (count > 2 * chunk && std::thread::hardware_concurrency() > 1) {
+    if (count > 2 * chunk && UsableCores() > 1) {
         try {
             helper = std::make_unique<OddChunks>(count, chunk, format);
         } catch (const std::system_error&) {

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <sched.h>
 #include <sys/stat.h>
+#include <thread>
 
 #include "common/AtomicFileWriter.h"
 #include "common/MappedFile.h"
@@ -45,6 +47,15 @@ std::string_view FileNameOf(std::string_view path) noexcept
 {
     const std::size_t slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+unsigned UsableCores() noexcept
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(1, CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 std::string BaseNameOf(std::string_view path)

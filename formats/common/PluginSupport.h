@@ -59,6 +59,10 @@ std::string_view FileNameOf(std::string_view path) noexcept;
 // File name without directory and extension ("dir/name.obj" -> "name").
 std::string BaseNameOf(std::string_view path);
 
+// The cores this process may run on (its CPU affinity, which taskset and cgroups
+// narrow), at least 1: how many threads a reader or writer may keep busy.
+unsigned UsableCores() noexcept;
+
 // Maps the file for reading, or throws FormatError naming the file and why not.
 void OpenInput(MappedFile& file, const char* path);
 

@@ -48,7 +48,7 @@ protected:
         OpenInput(file, path);
         file.ConvertLoneCarriageReturns();
         ProgressMeter progress("Reading WaveFront file", file.Size());
-        ReadObj(file.Data(), file.Size(), path, BaseNameOf(path), meshes, &progress);
+        ReadObj(file.Data(), file.Size(), path, BaseNameOf(path), meshes, &progress, &file);
     }
 };
 

@@ -298,7 +298,7 @@ bool ReadPlainOnTwoThreads(const Scanner& s, std::uint64_t vertexCount, std::uin
 {
     constexpr std::uint64_t kWorthIt = 1 << 20;
     if (s.Remaining() < kWorthIt || faceCount == 0 || faceCount >= (std::uint64_t(1) << 32) ||
-        std::thread::hardware_concurrency() < 2 || s.p == s.end || *s.p != '\n')
+        UsableCores() < 2 || s.p == s.end || *s.p != '\n')
         return false;
     GrowArray<double> vertices;
     GrowArray<std::uint32_t> faces;

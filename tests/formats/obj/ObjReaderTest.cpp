@@ -265,7 +265,9 @@ TEST_F(ObjReaderTest, StopsWhenTheUserCancelsThroughProgress)
     while (text.size() < (9u << 20))
         text += "v 0.125 0.25 0.5\nf 1 1 1\n";
     host.cancelAfterProgressCalls = 1;
-    ProgressMeter progress("reading", text.size());
+    // Read on several threads, progress comes as they finish stretches of the text: steps
+    // of 1 MiB make a second report sure.
+    ProgressMeter progress("reading", text.size(), 1u << 20);
     Meshes meshes;
     EXPECT_THROW(ReadObj(text.data(), text.size(), "m.obj", "m", meshes, &progress), Cancelled);
     EXPECT_EQ(host.progressCalls, 2);
