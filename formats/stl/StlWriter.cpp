@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/AtomicFileWriter.h"
+#include "common/OrderedText.h"
 #include "common/PluginSupport.h"
 #include "common/TextWriter.h"
 
@@ -67,6 +68,33 @@ void PutFloat(char* p, double value) noexcept
     std::memcpy(&bits, &f, 4);
     for (int k = 0; k < 4; ++k)
         p[k] = static_cast<char>(bits >> (8 * k));
+}
+
+// One facet in ASCII.
+void PutFacet(const Mesh3d& mesh, std::uint32_t f, std::string_view path, TextWriter& text)
+{
+    const double* c[3];
+    Corners(mesh, f, path, c);
+    double n[3];
+    Normal(c[0], c[1], c[2], n);
+    text.Put("  facet normal ");
+    for (int k = 0; k < 3; ++k) {
+        // Readers recompute normals; float precision keeps the line short.
+        char number[32];
+        const auto r =
+            std::to_chars(number, number + sizeof(number), static_cast<float>(n[k]) + 0.0f);
+        text.Put(std::string_view(number, static_cast<std::size_t>(r.ptr - number)));
+        text.Put(k < 2 ? ' ' : '\n');
+    }
+    text.Put("    outer loop\n");
+    for (int v = 0; v < 3; ++v) {
+        text.Put("      vertex ");
+        for (int k = 0; k < 3; ++k) {
+            text.PutDouble(c[v][k]);
+            text.Put(k < 2 ? ' ' : '\n');
+        }
+    }
+    text.Put("    endloop\n  endfacet\n");
 }
 
 } // namespace
@@ -140,35 +168,18 @@ void WriteStlAscii(const std::vector<const Mesh3d*>& meshes, AtomicFileWriter& o
         text.Put("solid ");
         text.Put(name);
         text.Put('\n');
-        for (std::uint32_t f = 0; f < mesh->faceCount; ++f) {
-            const double* c[3];
-            Corners(*mesh, f, path, c);
-            double n[3];
-            Normal(c[0], c[1], c[2], n);
-            text.Put("  facet normal ");
-            for (int k = 0; k < 3; ++k) {
-                // Readers recompute normals; float precision keeps the line short.
-                char number[32];
-                const auto r =
-                    std::to_chars(number, number + sizeof(number), static_cast<float>(n[k]) + 0.0f);
-                text.Put(std::string_view(number, static_cast<std::size_t>(r.ptr - number)));
-                text.Put(k < 2 ? ' ' : '\n');
-            }
-            text.Put("    outer loop\n");
-            for (int v = 0; v < 3; ++v) {
-                text.Put("      vertex ");
-                for (int k = 0; k < 3; ++k) {
-                    text.PutDouble(c[v][k]);
-                    text.Put(k < 2 ? ' ' : '\n');
-                }
-            }
-            text.Put("    endloop\n  endfacet\n");
-            if ((++done & 0xFFFF) == 0) {
-                if (!text.Flush())
-                    return;
-                meter.Update(done);
-            }
-        }
+        // Number formatting is most of the work: two threads share it, in order.
+        FormatInOrder(
+            mesh->faceCount,
+            [mesh, path](std::uint64_t first, std::uint64_t last, TextWriter& facets) {
+                for (std::uint64_t f = first; f < last; ++f)
+                    PutFacet(*mesh, static_cast<std::uint32_t>(f), path, facets);
+            },
+            [&](const std::string& chunk, std::uint64_t count) {
+                text.Put(chunk);
+                meter.Update(done + count);
+            });
+        done += mesh->faceCount;
         text.Put("endsolid ");
         text.Put(name);
         text.Put('\n');

@@ -99,6 +99,35 @@ TEST_F(StlWriterTest, EverySampleReadsBackIdenticallyFromAscii)
     }
 }
 
+// Big meshes are formatted on two threads, chunk by chunk: the facets must still come in
+// order, and a bad face in a chunk of the other thread must still refuse the export.
+TEST_F(StlWriterTest, BigMeshesReadBackInOrderFromAscii)
+{
+    std::vector<double> xyz;
+    std::vector<std::uint32_t> triangles;
+    for (std::uint32_t i = 0; i < 150000; ++i) {
+        xyz.insert(xyz.end(), {i * 0.5, i % 7 * 0.25, 1.0 / (i + 1)});
+        if (i >= 2)
+            triangles.insert(triangles.end(), {i - 2, i - 1, i});
+    }
+    Meshes original;
+    original.push_back(MakeMesh("first", xyz, triangles));
+    original.push_back(
+        MakeMesh("second", std::vector<double>(xyz.begin(), xyz.begin() + 300),
+                 std::vector<std::uint32_t>(triangles.begin(), triangles.begin() + 294)));
+    const std::string copy = dir.File("big.stl");
+    ASSERT_EQ(Write(original, copy, true), "");
+    const Meshes again = ReadPath(copy);
+    ASSERT_EQ(again.size(), 2u);
+    for (std::size_t m = 0; m < 2; ++m)
+        EXPECT_EQ(test::CornerPositions(*again[m]), test::CornerPositions(*original[m]));
+
+    original[0]->faceData[4 * 100000 + 1] = 150000; // in a chunk of the second thread
+    EXPECT_NE(Write(original, dir.File("bad.stl"), true)
+                  .find("mesh 'first': face 100000 names vertex 150000 but the mesh has 150000"),
+              std::string::npos);
+}
+
 TEST_F(StlWriterTest, BinarySamplesReadBackIdenticallyFromBinary)
 {
     for (const char* file : kBinarySamples) {
