@@ -111,10 +111,10 @@ void ReadObj(const char* data, std::size_t size, const std::string& path,
     vertices.Reserve(3 * (size / 48));
     MeshAssembler assembler(path, baseName, vertices, size);
 
-    const unsigned cores = stretches ? stretches : UsableCores();
+    const unsigned cores = stretches ? stretches : size < kLeastParallelFile ? 1 : UsableCores();
     const unsigned parts =
         stretches ? stretches
-        : size < kLeastParallelFile || cores < 2
+        : cores < 2
             ? 1
             : static_cast<unsigned>(std::min<std::size_t>(
                   {std::size_t(cores) * kStretchesPerCore, kMostStretches, size / kLeastStretch}));

@@ -70,6 +70,10 @@ void PutFloat(char* p, double value) noexcept
         p[k] = static_cast<char>(bits >> (8 * k));
 }
 
+// Facets are some 250 bytes of text: chunks of 2 MB keep the memory of the two in flight
+// small beside the mesh.
+constexpr std::uint64_t kFacetsAChunk = 8192;
+
 // One facet in ASCII.
 void PutFacet(const Mesh3d& mesh, std::uint32_t f, std::string_view path, TextWriter& text)
 {
@@ -178,7 +182,8 @@ void WriteStlAscii(const std::vector<const Mesh3d*>& meshes, AtomicFileWriter& o
             [&](const std::string& chunk, std::uint64_t count) {
                 text.Put(chunk);
                 meter.Update(done + count);
-            });
+            },
+            kFacetsAChunk);
         done += mesh->faceCount;
         text.Put("endsolid ");
         text.Put(name);
