@@ -1,5 +1,6 @@
 #include "PaneCamera.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -106,6 +107,16 @@ void PaneCamera::FitScene(const SceneBox& box) noexcept
         if (!std::isfinite(s) || s <= 0.0) {
             s = 1.0;
         }
+    }
+    if (m_kind == kViewUser && std::isfinite(size[1]) && size[1] > 0.0) {
+        // The User pane fits the scene as the Front pane does, with its eye in front of
+        // the scene's centre; a scene deeper than it is wide or high (a plate lying flat,
+        // a car seen from the front) would reach up to or past the eye, which then shows
+        // a few faces close up, or the inside. Its near half keeps half the eye's
+        // distance off; the scenes that stay that far off keep their fit.
+        double eye[3];
+        Eye(eye);
+        s = std::min(s, -eye[1] / size[1]);
     }
     Translate(-m_pan[0], -m_pan[1], -m_pan[2]);
     Scale(s);

@@ -197,6 +197,24 @@ TEST(PaneCameraTest, DegenerateAndHugeBoxesGiveFiniteCameras)
     }
 }
 
+TEST(PaneCameraTest, UserPaneKeepsADeepSceneInFrontOfItsEye)
+{
+    PaneCamera user(kViewUser);
+    user.SetupProjection(200, 200);
+    double eye[3];
+    user.Eye(eye);
+    // Ten times deeper than wide or high: fitted like the Front pane, its near face
+    // would stand behind the eye.
+    user.Reset(Box(-1, -10, -1, 1, 10, 1));
+    const double nearest[3] = {0, -10, 0};
+    double e[3];
+    Apply(user, nearest, e);
+    EXPECT_NEAR(e[1], eye[1] / 2, 1e-9);
+    // A cube stays well in front, and keeps the Front pane's fit.
+    user.Reset(Box(-1, -1, -1, 1, 1, 1));
+    EXPECT_DOUBLE_EQ(user.Zoom(), 0.8 * 2000 / 2);
+}
+
 TEST(PaneCameraTest, FlatSceneFitsByItsFiniteExtent)
 {
     PaneCamera cam(kViewFront);
