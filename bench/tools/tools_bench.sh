@@ -7,13 +7,13 @@
 #   python3 ../shared/tools/gen_mesh.py --out /tmp/pvperf 1m 4m
 #   bench/tools/tools_bench.sh build-rel [/tmp/pvperf] [runs] [batch]
 # With "batch" as the fourth argument only the batch of small files is timed; SIZES="1m"
-# times only the 1M meshes. Outputs go
+# times only the 1M meshes. Paths must hold no blanks. Outputs go
 # to a folder under $TMPDIR (/tmp by default, on disk): TMPDIR=/dev/shm times them without
 # the disk, where polyvant's flush before each rename costs nothing and the floor's
 # missing one gains nothing. The "flushed" floor writes a temporary file, flushes it to
 # disk and renames it, as polyvant does.
-# Each figure is the minimum wall time over the runs, with the peak resident memory of
-# that run (the largest of the process and its children, as /usr/bin/time reports it).
+# Each figure is the minimum wall time over the runs, the programs of one conversion
+# taking turns run by run, with the peak resident memory of that run (the largest of the process and its children, as /usr/bin/time reports it).
 set -euo pipefail
 export LC_ALL=C # a decimal point in EPOCHREALTIME and awk
 build=${1:?build directory}
@@ -51,19 +51,37 @@ report() {
     printf "%-34s wall %7.3f s  peak %6d MiB\n" "$1" "$2" $(($3 / 1024))
 }
 
-best() {
-    local label=$1
-    shift
-    local best_wall=1e9 best_mem=0
-    for _ in $(seq "$runs"); do
-        time_once "$@"
-        if faster "$run_wall" "$best_wall"; then
-            best_wall=$run_wall
-            best_mem=$run_mem
-        fi
+# Times the commands of one conversion: labels[i] runs commands[i] (split at blanks, so
+# paths without them). They take turns, run by run, so that the machine's speed, which
+# drifts from minute to minute, touches them alike; each keeps its fastest run. Sets
+# walls[i] to that time.
+take_turns() {
+    local n=${#labels[@]} i round
+    local mems=()
+    walls=()
+    for ((i = 0; i < n; i++)); do
+        walls[i]=1e9
+        mems[i]=0
     done
-    report "$label" "$best_wall" "$best_mem"
-    last_best=$best_wall
+    for round in $(seq "$runs"); do
+        for ((i = 0; i < n; i++)); do
+            read -ra command <<< "${commands[i]}"
+            time_once "${command[@]}"
+            if faster "$run_wall" "${walls[i]}"; then
+                walls[i]=$run_wall
+                mems[i]=$run_mem
+            fi
+        done
+    done
+    for ((i = 0; i < n; i++)); do
+        report "${labels[i]}" "${walls[i]}" "${mems[i]}"
+    done
+}
+
+# polyvant's time (walls[0]) against the floor's, plain (walls[2]) and flushed (walls[3]).
+against_floor() {
+    awk -v p="${walls[0]}" -v f="${walls[2]}" -v d="${walls[3]}" \
+        'BEGIN{printf "polyvant / floor %.2f, / flushed floor %.2f (goal 1.3)\n", p / f, p / d}'
 }
 
 # "-j 1 / -j 2" of the last four lines: polyvant's, then the floor's.
@@ -83,20 +101,26 @@ for n in $sizes; do
         }
     done
     echo "== torus $n (obj $(($(stat -c %s "$obj") >> 20)) MiB, stl $(($(stat -c %s "$stl") >> 20)) MiB, ply $(($(stat -c %s "$ply") >> 20)) MiB)"
-    best "polyvant obj->stl binary" "$convert" -q --time-limit 0 "$obj" "$out/p.stl"
-    best "assimp   obj->stl binary" assimp export "$obj" "$out/a.stl" -fstlb
-    best "floor    obj->stl binary" "$floor" obj2stlb "$obj" "$out/f.stl"
-    best "floor    obj->stl binary, flushed" "$floor" durable obj2stlb "$obj" "$out/f.stl"
-    best "polyvant obj->stl ascii" "$convert" -q --time-limit 0 --option format=ASCII "$obj" "$out/p.stl"
-    best "assimp   obj->stl ascii" assimp export "$obj" "$out/a.stl" -fstl
-    best "polyvant stl->obj" "$convert" -q --time-limit 0 "$stl" "$out/p.obj"
-    best "assimp   stl->obj" assimp export "$stl" "$out/a.obj" -fobj
-    best "floor    stl->obj" "$floor" stl2obj "$stl" "$out/f.obj"
-    best "floor    stl->obj, flushed" "$floor" durable stl2obj "$stl" "$out/f.obj"
-    best "polyvant ply->obj" "$convert" -q --time-limit 0 "$ply" "$out/p.obj"
-    best "assimp   ply->obj" assimp export "$ply" "$out/a.obj" -fobj
-    best "floor    ply->obj" "$floor" ply2obj "$ply" "$out/f.obj"
-    best "floor    ply->obj, flushed" "$floor" durable ply2obj "$ply" "$out/f.obj"
+    q="-q --time-limit 0"
+    labels=("polyvant obj->stl binary" "assimp   obj->stl binary" "floor    obj->stl binary"
+        "floor    obj->stl binary, flushed")
+    commands=("$convert $q $obj $out/p.stl" "assimp export $obj $out/a.stl -fstlb"
+        "$floor obj2stlb $obj $out/f.stl" "$floor durable obj2stlb $obj $out/f.stl")
+    take_turns
+    against_floor
+    labels=("polyvant obj->stl ascii" "assimp   obj->stl ascii")
+    commands=("$convert $q --option format=ASCII $obj $out/p.stl" "assimp export $obj $out/a.stl -fstl")
+    take_turns
+    labels=("polyvant stl->obj" "assimp   stl->obj" "floor    stl->obj" "floor    stl->obj, flushed")
+    commands=("$convert $q $stl $out/p.obj" "assimp export $stl $out/a.obj -fobj"
+        "$floor stl2obj $stl $out/f.obj" "$floor durable stl2obj $stl $out/f.obj")
+    take_turns
+    against_floor
+    labels=("polyvant ply->obj" "assimp   ply->obj" "floor    ply->obj" "floor    ply->obj, flushed")
+    commands=("$convert $q $ply $out/p.obj" "assimp export $ply $out/a.obj -fobj"
+        "$floor ply2obj $ply $out/f.obj" "$floor durable ply2obj $ply $out/f.obj")
+    take_turns
+    against_floor
 done
 
 # 100 small files: the Wuson model as OBJ.
