@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <new>
@@ -40,7 +41,7 @@ public:
     T* Extend(std::size_t n)
     {
         if (capacity - count < n)
-            Reallocate(count + n > 2 * capacity ? count + n : capacity + capacity / 2 + 256);
+            Reallocate(std::max(count + n, capacity + capacity / 2 + 256));
         return items + count;
     }
     void Commit(std::size_t n) noexcept { count += n; }
