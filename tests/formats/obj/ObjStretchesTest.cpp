@@ -122,6 +122,18 @@ TEST(ObjStretchesTest, ErrorsNameTheSameLineWherevertheStretchesMeet)
     }
 }
 
+TEST(ObjStretchesTest, ShortLinesFarBeyondWhatTheSizeSuggestsReadAlike)
+{
+    // Six times the vertices and faces a file of this size usually holds: the arrays of
+    // the stretches are joined well past the room first set aside.
+    std::string text;
+    for (int k = 0; k < 20000; ++k)
+        text += "v " + std::to_string(k % 10) + " " + std::to_string(k / 10 % 10) + " 0\n";
+    for (int k = 3; k <= 20000; ++k)
+        text += "f " + std::to_string(k) + " -1 1\n";
+    ExpectSameInStretches(text, 0);
+}
+
 TEST(ObjStretchesTest, SampleFilesReadAlikeInStretches)
 {
     for (const char* name :
