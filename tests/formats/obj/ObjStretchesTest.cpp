@@ -94,7 +94,7 @@ const char kMixed[] = "# mixed\r\n"
                       "f 12 13 14 15 16\n"
                       "f 99999999999 1 2\n";
 
-TEST(ObjStretchesTest, MixedStatementsReadAlikeWherevertheStretchesMeet)
+TEST(ObjStretchesTest, MixedStatementsReadAlikeWhereverTheStretchesMeet)
 {
     ExpectSameInStretches(kMixed, 60);
     // Repeated, so that each stretch holds a good deal and groups span several.
@@ -104,7 +104,7 @@ TEST(ObjStretchesTest, MixedStatementsReadAlikeWherevertheStretchesMeet)
     ExpectSameInStretches(many, 3);
 }
 
-TEST(ObjStretchesTest, ErrorsNameTheSameLineWherevertheStretchesMeet)
+TEST(ObjStretchesTest, ErrorsNameTheSameLineWhereverTheStretchesMeet)
 {
     std::string text;
     for (int k = 0; k < 30; ++k)
