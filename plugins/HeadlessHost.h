@@ -31,6 +31,9 @@ public:
 
     const PvHostServices* Services() const noexcept { return &table; }
 
+    // PvHostFlags the table announces to the libraries handed it afterwards.
+    void SetFlags(std::uint32_t flags) noexcept { table.flags = flags; }
+
     // Prints messages to stderr and help to stdout as they arrive.
     void SetEcho(bool on) noexcept { echo = on; }
 

@@ -10,6 +10,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include <polyvant/PluginHost.h>
+
 namespace polyvant::formats {
 
 namespace {
@@ -164,7 +166,9 @@ bool AtomicFileWriter::Commit(std::string& error)
         return false;
     }
     bool ok = s->Flush();
-    if (ok && fsync(s->fd) != 0 && errno != EINVAL)
+    // A host that flushes the file itself before putting it in place does it for many
+    // files at once, and the exporter does not wait for the disk.
+    if (ok && !HostLink::HostFlushesExports() && fsync(s->fd) != 0 && errno != EINVAL)
         s->firstError = errno, ok = false;
     if (::close(s->fd) != 0 && ok)
         s->firstError = errno, ok = false;

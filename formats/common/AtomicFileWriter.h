@@ -20,7 +20,8 @@ public:
     // False once any write failed (disk full, ...); the error is kept for Commit.
     bool Write(const void* bytes, std::size_t count) noexcept;
     bool Write(std::string_view text) noexcept { return Write(text.data(), text.size()); }
-    // Flushes, syncs and renames over the target; false with a message on failure.
+    // Flushes, syncs (unless the host flushes exports itself) and renames over the
+    // target; false with a message on failure.
     bool Commit(std::string& error);
     void Abandon() noexcept;
 

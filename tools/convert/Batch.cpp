@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <unordered_map>
 
+#include "OutputCommitter.h"
 #include "Worker.h"
 #include "WorkerLauncher.h"
 #include "tools/common/ToolSupport.h"
@@ -171,6 +172,17 @@ private:
     void Promote(int slot);
     void LoseSlot(int slot, int status);
     void Finish(Running& worker, int status);
+    // A file at its end: converted when reason is empty.
+    struct Done {
+        std::size_t plan = 0;
+        std::string reason;
+        std::string faces, vertices;
+        double seconds = 0;
+        std::string temporary;
+        std::vector<std::pair<std::string, std::string>> messages; // severity, text
+    };
+    void TakeCommitted();
+    void Conclude(const Done& done);
     void Parse(Running& worker, const std::string& line);
     void DrawProgress(bool force);
     void ClearProgress();
@@ -193,6 +205,9 @@ private:
     double lastDraw = 0;
     // Normalised output path -> the first file writing it; the later ones are refused.
     std::unordered_map<std::string, std::size_t> firstWithOutput;
+    // What a file that converted reports once its output is in place, by plan.
+    std::unordered_map<std::size_t, Done> committing;
+    OutputCommitter committer;
 };
 
 void Batch::ClearProgress()
@@ -415,7 +430,6 @@ bool Batch::Start(std::size_t index, Placement place)
     worker.absoluteInput = job.input;
     job.temporary = worker.temporary;
     job.output = plan.output;
-    job.noClobber = settings.noClobber;
     job.memoryLimitMiB = settings.memoryLimitMiB;
     job.options = settings.options;
     job.reportProgress = showProgress;
@@ -497,6 +511,8 @@ std::vector<int> Batch::OpenDescriptors() const
         open.push_back(launcher->RequestFd());
         open.push_back(launcher->QueueFd());
     }
+    for (int fd : committer.Descriptors())
+        open.push_back(fd);
     return open;
 }
 
@@ -689,7 +705,7 @@ void Batch::Finish(Running& worker, int status)
     const bool exitedCleanly = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     std::string reason;
     if (worker.haveResult && worker.ok) {
-        // The output was complete and in place when the worker said so.
+        // The output was complete when the worker said so.
         if (!exitedCleanly)
             worker.messages.emplace_back(
                 "warning", worker.timedOut ? "the time limit ended the worker after it had finished"
@@ -727,19 +743,63 @@ void Batch::Finish(Running& worker, int status)
     reason = tidy(reason);
     for (auto& message : worker.messages)
         message.second = tidy(message.second);
-    // A worker that failed or was ended may leave temporary files; the output is untouched.
-    if (!reason.empty())
+    Done done{worker.plan,
+              reason,
+              worker.faces,
+              worker.vertices,
+              MonotonicSeconds() - worker.started,
+              worker.temporary,
+              std::move(worker.messages)};
+    if (!reason.empty()) {
+        // A worker that failed or was ended may leave temporary files; the output is
+        // untouched.
         RemoveTemporary(worker.temporary);
+        Conclude(done);
+        return;
+    }
+    OutputCommitter::Request request{worker.plan, worker.temporary, plan.output,
+                                     settings.noClobber};
+    if (committer.Submit(request)) {
+        committing.emplace(worker.plan, std::move(done));
+        return;
+    }
+    // No thread for it: the file is put in place here and now.
+    done.reason = OutputCommitter::Commit({request}).front().error;
+    if (!done.reason.empty())
+        RemoveTemporary(done.temporary);
+    Conclude(done);
+}
+
+// Files whose outputs are in place now, or could not be put there.
+void Batch::TakeCommitted()
+{
+    for (const OutputCommitter::Outcome& outcome : committer.Take()) {
+        const auto it = committing.find(outcome.id);
+        if (it == committing.end())
+            continue;
+        Done done = std::move(it->second);
+        committing.erase(it);
+        if (!outcome.error.empty()) {
+            done.reason = outcome.error;
+            RemoveTemporary(done.temporary);
+        }
+        Conclude(done);
+    }
+}
+
+void Batch::Conclude(const Done& done)
+{
+    const FilePlan& plan = plans[done.plan];
     ClearProgress();
-    if (reason.empty()) {
+    if (done.reason.empty()) {
         ++converted;
         if (!settings.quiet) {
             std::printf("%s -> %s: %s %s, %s %s, %.2f s\n", plan.input.c_str(), plan.output.c_str(),
-                        worker.faces.c_str(), worker.faces == "1" ? "face" : "faces",
-                        worker.vertices.c_str(), worker.vertices == "1" ? "vertex" : "vertices",
-                        MonotonicSeconds() - worker.started);
+                        done.faces.c_str(), done.faces == "1" ? "face" : "faces",
+                        done.vertices.c_str(), done.vertices == "1" ? "vertex" : "vertices",
+                        done.seconds);
             std::fflush(stdout);
-            for (const auto& [severity, text] : worker.messages) {
+            for (const auto& [severity, text] : done.messages) {
                 if (severity != "info")
                     std::fprintf(stderr, "polyvant-convert: %s: %s: %s\n", plan.input.c_str(),
                                  severity.c_str(), text.c_str());
@@ -747,9 +807,9 @@ void Batch::Finish(Running& worker, int status)
         }
     } else {
         ++failed;
-        std::fprintf(stderr, "polyvant-convert: %s: %s\n", plan.input.c_str(), reason.c_str());
-        for (const auto& [severity, text] : worker.messages) {
-            if (text != reason && severity != "info")
+        std::fprintf(stderr, "polyvant-convert: %s: %s\n", plan.input.c_str(), done.reason.c_str());
+        for (const auto& [severity, text] : done.messages) {
+            if (text != done.reason && severity != "info")
                 std::fprintf(stderr, "  %s: %s\n", severity.c_str(), text.c_str());
         }
     }
@@ -811,9 +871,10 @@ int Batch::Run()
         slotBuffers.resize(launchers.size());
     }
     int pollError = 0;
-    while (!g_interrupted && (next < plans.size() || !again.empty() || !running.empty())) {
+    while (!g_interrupted && (next < plans.size() || !again.empty() || !running.empty() ||
+                              committer.Outstanding() > 0)) {
         Dispatch();
-        if (running.empty())
+        if (running.empty() && committer.Outstanding() == 0)
             continue;
         DrawProgress(false);
         const double now = MonotonicSeconds();
@@ -845,6 +906,12 @@ int Batch::Run()
                 owners.push_back(-1 - std::ptrdiff_t(slot));
             }
         }
+        // And the files being put in place.
+        const std::ptrdiff_t committed = PTRDIFF_MIN;
+        if (committer.Outstanding() > 0) {
+            fds.push_back({committer.NotifyFd(), POLLIN, 0});
+            owners.push_back(committed);
+        }
         const int ready = poll(fds.data(), fds.size(), int(wait * 1000) + 1);
         if (ready < 0 && errno != EINTR) {
             pollError = errno;
@@ -853,6 +920,10 @@ int Batch::Run()
         for (std::size_t k = 0; ready > 0 && k < fds.size(); ++k) {
             if (fds[k].revents == 0)
                 continue;
+            if (owners[k] == committed) {
+                TakeCommitted();
+                continue;
+            }
             if (owners[k] < 0) {
                 CollectSlot(int(-1 - owners[k]));
                 continue;
@@ -920,12 +991,16 @@ int Batch::Run()
         }
     }
     ClearProgress();
-    int status = failed == 0 ? 0 : 1;
-    if (!g_interrupted && running.empty()) {
+    const bool stopped = g_interrupted || !running.empty() || committer.Outstanding() > 0;
+    if (!stopped) {
         for (auto& launcher : launchers)
             launcher->Finish();
     } else {
         StopAll();
+        // Files already converted are put in place all the same.
+        committer.Stop();
+        TakeCommitted();
+        ClearProgress();
         const std::size_t left = plans.size() - converted - failed - repeated;
         if (g_interrupted)
             std::fprintf(stderr, "polyvant-convert: interrupted; %zu %s not converted\n", left,
@@ -935,8 +1010,10 @@ int Batch::Run()
                          "polyvant-convert: cannot wait for the workers: %s; %zu %s not "
                          "converted\n",
                          std::strerror(pollError), left, left == 1 ? "file" : "files");
-        status = g_interrupted ? 130 : 1;
     }
+    int status = failed == 0 ? 0 : 1;
+    if (stopped)
+        status = g_interrupted ? 130 : 1;
     if (!settings.quiet || failed > 0)
         std::printf("%zu converted, %zu failed\n", converted, failed);
     std::fflush(stdout);

@@ -242,6 +242,9 @@ std::string LastError(const HeadlessHost& host, std::size_t from, const std::str
 int Work(const WorkerJob& job)
 {
     WorkerHost host;
+    // The batch flushes the finished files to the disk, many at a time, while this
+    // process has ended and the next file converts.
+    host.SetFlags(PV_HOST_FLUSHES_EXPORTS);
     for (const std::string& option : job.options)
         host.SetOption(option);
     double lastFraction = -1;
@@ -376,24 +379,10 @@ int Work(const WorkerJob& job)
         }
     }
 
-    // A replaced output keeps its permissions.
+    // A replaced output keeps its permissions. The batch puts the file in place.
     struct stat existing {};
     if (::stat(job.output.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
         ::chmod(job.temporary.c_str(), existing.st_mode & 07777);
-    if (job.noClobber) {
-        // Atomically refuses an output that appeared meanwhile.
-        if (::renameat2(AT_FDCWD, job.temporary.c_str(), AT_FDCWD, job.output.c_str(),
-                        RENAME_NOREPLACE) != 0) {
-            const int error = errno;
-            SendResult(false, error == EEXIST ? "the output exists (kept: --no-clobber)"
-                                              : std::string("cannot rename to the output: ") +
-                                                    std::strerror(error));
-            return 1;
-        }
-    } else if (::rename(job.temporary.c_str(), job.output.c_str()) != 0) {
-        SendResult(false, std::string("cannot rename to the output: ") + std::strerror(errno));
-        return 1;
-    }
     SendResult(true, std::to_string(source.faces), std::to_string(source.vertices));
     return 0;
 }

@@ -9,7 +9,8 @@
 // Report lines, one per line, fields separated by a tab:
 //   progress <fraction> <text>
 //   message  <info|warning|error> <text>
-//   result   ok <faces> <vertices>   (the counts separated by a blank)
+//   result   ok <faces> <vertices>   (the counts separated by a blank; the temporary
+//                                     file is complete, not yet flushed or in place)
 //   result   fail <reason>
 // A worker that ends without a result line was ended by something else (a signal, a
 // limit, a plug-in calling exit); the parent says which.
@@ -31,9 +32,9 @@ struct WorkerJob {
     int exportClass = -1;
     int verifyClass = -1; // -1: no verification
     std::string input;
-    std::string temporary; // written first, renamed to output when complete
+    // Written and checked by the worker; the batch flushes it and renames it to output.
+    std::string temporary;
     std::string output;
-    bool noClobber = false;
     unsigned long memoryLimitMiB = 0; // 0: none
     std::vector<std::string> options; // NAME=VALUE
     // Progress lines only when the parent shows them: each line wakes the parent, which

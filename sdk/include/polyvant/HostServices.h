@@ -20,6 +20,15 @@ enum PvSeverity : std::int32_t {
     PV_ERROR = 2,
 };
 
+// Bits of PvHostServices::flags (version 2).
+enum PvHostFlags : std::uint32_t {
+    // The host flushes every file an exporter writes to the disk itself before it
+    // puts the file in place (a batch converter flushes many files at once), so an
+    // exporter may leave out its own fsync. A host that does not set it relies on the
+    // exporter for that.
+    PV_HOST_FLUSHES_EXPORTS = 1u << 0,
+};
+
 enum PvOptionType : std::int32_t {
     PV_OPTION_BOOL = 0,    // intValue 0 or 1
     PV_OPTION_INT = 1,     // intValue within [minValue, maxValue]
@@ -44,7 +53,7 @@ struct PvOption {
 };
 
 struct PvHostServices {
-    std::uint32_t version;  // 1
+    std::uint32_t version;  // 2
     std::uint32_t size;     // sizeof(PvHostServices) as the host knows it
     void* context;          // passed back to every call
 
@@ -69,6 +78,10 @@ struct PvHostServices {
     // cancelled (the options are then unchanged).
     std::int32_t (*editOptions)(void* context, const char* title, PvOption* options,
                                 std::uint32_t count);
+
+    // Version 2: PvHostFlags; bits a plug-in does not know are to be ignored.
+    std::uint32_t flags;
+    std::uint32_t reserved; // 0
 };
 
 typedef std::int32_t (*PvLibSetHostServicesFn)(const PvHostServices* services);
@@ -76,5 +89,5 @@ typedef std::int32_t (*PvLibSetHostServicesFn)(const PvHostServices* services);
 } // extern "C"
 
 namespace polyvant {
-constexpr std::uint32_t kHostServicesVersion = 1;
+constexpr std::uint32_t kHostServicesVersion = 2;
 } // namespace polyvant

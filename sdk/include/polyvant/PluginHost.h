@@ -36,6 +36,15 @@ public:
     static void Warning(const char* message) noexcept { Report(PV_WARNING, message); }
     static void Info(const char* message) noexcept { Report(PV_INFO, message); }
 
+    // True when the host flushes exported files to the disk itself (version 2 flag).
+    static bool HostFlushesExports() noexcept
+    {
+        const PvHostServices* t = Table();
+        return t && t->version >= 2 &&
+               t->size >= offsetof(PvHostServices, flags) + sizeof(t->flags) &&
+               (t->flags & PV_HOST_FLUSHES_EXPORTS) != 0;
+    }
+
     // True to go on, false when the user cancelled.
     static bool Progress(double fraction, const char* text) noexcept
     {

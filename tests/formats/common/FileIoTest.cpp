@@ -6,6 +6,10 @@
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <polyvant/PluginHost.h>
 
 #include "FormatTestSupport.h"
 #include "common/AtomicFileWriter.h"
@@ -13,6 +17,14 @@
 #include "common/OrderedText.h"
 #include "common/TextScan.h"
 #include "common/TextWriter.h"
+
+// Every fsync of this test program is counted, then done.
+static int g_fsyncs = 0;
+extern "C" int fsync(int fd)
+{
+    ++g_fsyncs;
+    return static_cast<int>(syscall(SYS_fsync, fd));
+}
 
 namespace polyvant::formats {
 namespace {
@@ -200,6 +212,37 @@ TEST(AtomicFileWriter, AbandonedWritesLeaveTheOldFileAndNoTemporary)
     } // destroyed without Commit
     EXPECT_EQ(ReadBytes(target), "precious");
     EXPECT_EQ(dir.List(), std::vector<std::string>{"keep.txt"});
+}
+
+// A host that flushes exported files itself, many at once, spares the writer its own
+// flush; only a table that is new enough and long enough can say so.
+TEST(AtomicFileWriter, LeavesTheFlushToAHostThatSaysItFlushesExports)
+{
+    TempDir dir;
+    test::HostRecorder host;
+    PvHostServices table = *host.Table();
+    const std::string target = dir.File("out.stl");
+    const auto flushes = [&](const char* text, const PvHostServices* with) {
+        HostLink::Accept(with);
+        const int before = g_fsyncs;
+        AtomicFileWriter w;
+        std::string error;
+        EXPECT_TRUE(w.Open(target.c_str(), error)) << error;
+        w.Write(text);
+        EXPECT_TRUE(w.Commit(error)) << error;
+        EXPECT_EQ(ReadBytes(target), text);
+        return g_fsyncs - before;
+    };
+    EXPECT_EQ(flushes("no flags", &table), 1);
+    table.flags = PV_HOST_FLUSHES_EXPORTS;
+    EXPECT_EQ(flushes("flushed by the host", &table), 0);
+    table.version = 1;
+    EXPECT_EQ(flushes("a version 1 table has no flags", &table), 1);
+    table.version = kHostServicesVersion;
+    table.size = offsetof(PvHostServices, flags);
+    EXPECT_EQ(flushes("a table too short for the flags", &table), 1);
+    EXPECT_EQ(flushes("no host", nullptr), 1);
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"out.stl"});
 }
 
 TEST(AtomicFileWriter, ReportsTargetsThatCannotBeWritten)
