@@ -70,6 +70,24 @@ void PutFloat(char* p, double value) noexcept
         p[k] = static_cast<char>(bits >> (8 * k));
 }
 
+// One facet of a binary file: normal, corners and a zero attribute count, 50 bytes.
+void PutRecord(const Mesh3d& mesh, std::uint32_t f, std::string_view path, char* r)
+{
+    const double* c[3];
+    Corners(mesh, f, path, c);
+    double n[3];
+    Normal(c[0], c[1], c[2], n);
+    for (int k = 0; k < 3; ++k)
+        PutFloat(r + 4 * k, n[k]);
+    for (int v = 0; v < 3; ++v)
+        for (int k = 0; k < 3; ++k)
+            PutFloat(r + 12 + 12 * v + 4 * k, c[v][k]);
+    r[48] = r[49] = 0;
+}
+
+// 800 KB of binary records a chunk.
+constexpr std::uint64_t kRecordsAChunk = 16384;
+
 // Facets are some 250 bytes of text: chunks of 2 MB keep the memory of the two in flight
 // small beside the mesh.
 constexpr std::uint64_t kFacetsAChunk = 8192;
@@ -119,37 +137,43 @@ void WriteStlBinary(const std::vector<const Mesh3d*>& meshes, AtomicFileWriter& 
     if (!out.Write(header, sizeof(header)))
         return;
 
-    constexpr std::size_t kBatch = 1024;
-    char buffer[50 * kBatch];
-    std::size_t used = 0;
-    std::uint64_t done = 0;
     ProgressMeter meter("Writing STL", total, 1u << 16);
-    for (const Mesh3d* mesh : meshes) {
-        if (!Usable(*mesh))
-            continue;
-        for (std::uint32_t f = 0; f < mesh->faceCount; ++f) {
-            const double* c[3];
-            Corners(*mesh, f, path, c);
-            double n[3];
-            Normal(c[0], c[1], c[2], n);
-            char* r = buffer + used;
-            for (int k = 0; k < 3; ++k)
-                PutFloat(r + 4 * k, n[k]);
-            for (int v = 0; v < 3; ++v)
-                for (int k = 0; k < 3; ++k)
-                    PutFloat(r + 12 + 12 * v + 4 * k, c[v][k]);
-            r[48] = r[49] = 0; // attribute byte count
-            used += 50;
-            if (used == sizeof(buffer)) {
-                if (!out.Write(buffer, used))
-                    return;
-                used = 0;
-                meter.Update(done += kBatch);
-            }
+    std::uint64_t done = 0;
+    // Thrown by the writing side to stop both threads once the file cannot be written.
+    struct WriteFailed {};
+    try {
+        for (const Mesh3d* mesh : meshes) {
+            if (!Usable(*mesh))
+                continue;
+            // The normals and the packing of the records take about as long as handing
+            // them to the file: two threads share them, in order.
+            FormatInOrder(
+                mesh->faceCount,
+                [mesh, path](std::uint64_t first, std::uint64_t last, TextWriter& records) {
+                    constexpr std::size_t kBatch = 1024;
+                    char buffer[50 * kBatch];
+                    std::size_t used = 0;
+                    for (std::uint64_t f = first; f < last; ++f) {
+                        PutRecord(*mesh, static_cast<std::uint32_t>(f), path, buffer + used);
+                        used += 50;
+                        if (used == sizeof(buffer)) {
+                            records.Put(std::string_view(buffer, used));
+                            used = 0;
+                        }
+                    }
+                    records.Put(std::string_view(buffer, used));
+                },
+                [&](const std::string& chunk, std::uint64_t count) {
+                    if (!out.Write(chunk.data(), chunk.size()))
+                        throw WriteFailed{};
+                    meter.Update(done + count);
+                },
+                kRecordsAChunk);
+            done += mesh->faceCount;
         }
+    } catch (const WriteFailed&) {
+        // The writer keeps the error for its Commit.
     }
-    if (used)
-        out.Write(buffer, used);
 }
 
 void WriteStlAscii(const std::vector<const Mesh3d*>& meshes, AtomicFileWriter& out,

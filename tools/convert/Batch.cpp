@@ -52,7 +52,8 @@ struct Running {
     bool timedOut = false;
     double fraction = 0;
     bool haveResult = false;
-    bool ended = false; // its launcher has reported its end
+    bool committing = false; // its output is being put in place
+    bool ended = false;      // its launcher has reported its end
     int endStatus = 0;
     bool queued = false;  // sent to its slot's launcher, waiting behind the slot's file
     bool taken = false;   // queued, and taken by the launcher: no longer withdrawn
@@ -183,10 +184,12 @@ private:
     };
     void TakeCommitted();
     void Conclude(const Done& done);
+    void Conclude(Done done, const std::string& commitError);
     void Parse(Running& worker, const std::string& line);
     void DrawProgress(bool force);
     void ClearProgress();
     void StopAll();
+    void Abandon(const Running& worker);
 
     const BatchSettings& settings;
     std::vector<FilePlan>& plans;
@@ -207,6 +210,8 @@ private:
     std::unordered_map<std::string, std::size_t> firstWithOutput;
     // What a file that converted reports once its output is in place, by plan.
     std::unordered_map<std::size_t, Done> committing;
+    // Outputs put in place (or not: the reason) before their worker had ended, by plan.
+    std::unordered_map<std::size_t, std::string> committedEarly;
     OutputCommitter committer;
 };
 
@@ -608,6 +613,10 @@ void Batch::Parse(Running& worker, const std::string& line)
             const std::size_t tab = second.find_first_of(" \t");
             worker.faces = second.substr(0, tab);
             worker.vertices = tab == std::string::npos ? "" : second.substr(tab + 1);
+            // The file is complete and closed: it goes to the disk while the worker
+            // releases its memory and ends.
+            worker.committing = committer.Submit(
+                {worker.plan, worker.temporary, plans[worker.plan].output, settings.noClobber});
         } else {
             worker.reason = second;
         }
@@ -757,17 +766,21 @@ void Batch::Finish(Running& worker, int status)
         Conclude(done);
         return;
     }
-    OutputCommitter::Request request{worker.plan, worker.temporary, plan.output,
-                                     settings.noClobber};
-    if (committer.Submit(request)) {
-        committing.emplace(worker.plan, std::move(done));
+    if (worker.committing) {
+        const auto early = committedEarly.find(worker.plan);
+        if (early == committedEarly.end()) {
+            committing.emplace(worker.plan, std::move(done));
+        } else {
+            const std::string error = early->second;
+            committedEarly.erase(early);
+            Conclude(std::move(done), error);
+        }
         return;
     }
     // No thread for it: the file is put in place here and now.
-    done.reason = OutputCommitter::Commit({request}).front().error;
-    if (!done.reason.empty())
-        RemoveTemporary(done.temporary);
-    Conclude(done);
+    OutputCommitter::Request request{worker.plan, worker.temporary, plan.output,
+                                     settings.noClobber};
+    Conclude(std::move(done), OutputCommitter::Commit({request}).front().error);
 }
 
 // Files whose outputs are in place now, or could not be put there.
@@ -775,16 +788,24 @@ void Batch::TakeCommitted()
 {
     for (const OutputCommitter::Outcome& outcome : committer.Take()) {
         const auto it = committing.find(outcome.id);
-        if (it == committing.end())
+        if (it == committing.end()) {
+            committedEarly[outcome.id] = outcome.error; // its worker is still ending
             continue;
+        }
         Done done = std::move(it->second);
         committing.erase(it);
-        if (!outcome.error.empty()) {
-            done.reason = outcome.error;
-            RemoveTemporary(done.temporary);
-        }
-        Conclude(done);
+        Conclude(std::move(done), outcome.error);
     }
+}
+
+// A converted file whose output was or was not put in place.
+void Batch::Conclude(Done done, const std::string& commitError)
+{
+    if (!commitError.empty()) {
+        done.reason = commitError;
+        RemoveTemporary(done.temporary);
+    }
+    Conclude(done);
 }
 
 void Batch::Conclude(const Done& done)
@@ -815,6 +836,27 @@ void Batch::Conclude(const Done& done)
     }
 }
 
+// A worker ended by the batch: a file it had finished still goes in place, the
+// temporary files of any other go.
+void Batch::Abandon(const Running& worker)
+{
+    if (!worker.committing) {
+        RemoveTemporary(worker.temporary);
+        return;
+    }
+    Done done{
+        worker.plan,      "", worker.faces, worker.vertices, MonotonicSeconds() - worker.started,
+        worker.temporary, {}};
+    const auto early = committedEarly.find(worker.plan);
+    if (early == committedEarly.end()) {
+        committing.emplace(worker.plan, std::move(done));
+        return;
+    }
+    const std::string error = early->second;
+    committedEarly.erase(early);
+    Conclude(std::move(done), error);
+}
+
 void Batch::StopAll()
 {
     // The launchers go first, so that none starts a file that waits behind another; the
@@ -833,7 +875,7 @@ void Batch::StopAll()
                 close(worker.fd);
             if (worker.exitFd >= 0)
                 close(worker.exitFd);
-            RemoveTemporary(worker.temporary);
+            Abandon(worker);
             continue;
         }
         kill(worker.pid, SIGKILL);
@@ -844,7 +886,7 @@ void Batch::StopAll()
             close(worker.fd);
         if (worker.exitFd >= 0)
             close(worker.exitFd);
-        RemoveTemporary(worker.temporary);
+        Abandon(worker);
     }
     running.clear();
 }

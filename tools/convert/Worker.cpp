@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <new>
 #include <stdio.h>
 #include <sys/resource.h>
@@ -291,7 +292,11 @@ int Work(const WorkerJob& job)
         return 1;
     }
 
-    auto* importer = static_cast<Importer*>(importClass->Create());
+    // Released when the worker is done, after its result: what it imported is freed
+    // while the batch already puts the output in place.
+    const auto release = [](Importer* i) { i->Release(); };
+    std::unique_ptr<Importer, decltype(release)> importer(
+        static_cast<Importer*>(importClass->Create()), release);
     if (!importer) {
         SendResult(false, "the import class \"" + ClassNameOf(importClass) + "\" did not start");
         return 1;
@@ -299,7 +304,6 @@ int Work(const WorkerJob& job)
     auto* exporter = static_cast<Exporter*>(exportClass->Create());
     if (!exporter) {
         SendResult(false, "the export class \"" + ClassNameOf(exportClass) + "\" did not start");
-        importer->Release();
         return 1;
     }
     // Both classes take their options before anything is read: a value that does not
@@ -317,7 +321,6 @@ int Work(const WorkerJob& job)
         if (!problem.empty()) {
             SendResult(false, problem);
             exporter->Release();
-            importer->Release();
             return 1;
         }
     }
@@ -331,7 +334,6 @@ int Work(const WorkerJob& job)
     if (source.faces == 0) {
         SendResult(false, LastError(host, 0, imported ? "no faces to convert" : "not imported"));
         exporter->Release();
-        importer->Release();
         return 1;
     }
 
@@ -343,7 +345,8 @@ int Work(const WorkerJob& job)
     const std::size_t before = host.Messages().size();
     const int written = exporter->Export(&scene);
     exporter->Release();
-    importer->Release();
+    if (verifyClass)
+        importer.reset(); // room for reading the output back
     struct stat st {};
     bool exportErrors = false;
     for (std::size_t i = before; i < host.Messages().size(); ++i)

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -101,7 +102,7 @@ TEST_F(StlWriterTest, EverySampleReadsBackIdenticallyFromAscii)
 
 // Big meshes are formatted on two threads, chunk by chunk: the facets must still come in
 // order, and a bad face in a chunk of the other thread must still refuse the export.
-TEST_F(StlWriterTest, BigMeshesReadBackInOrderFromAscii)
+TEST_F(StlWriterTest, BigMeshesReadBackInOrder)
 {
     std::vector<double> xyz;
     std::vector<std::uint32_t> triangles;
@@ -110,22 +111,39 @@ TEST_F(StlWriterTest, BigMeshesReadBackInOrderFromAscii)
         if (i >= 2)
             triangles.insert(triangles.end(), {i - 2, i - 1, i});
     }
-    Meshes original;
-    original.push_back(MakeMesh("first", xyz, triangles));
-    original.push_back(
-        MakeMesh("second", std::vector<double>(xyz.begin(), xyz.begin() + 300),
-                 std::vector<std::uint32_t>(triangles.begin(), triangles.begin() + 294)));
-    const std::string copy = dir.File("big.stl");
-    ASSERT_EQ(Write(original, copy, true), "");
-    const Meshes again = ReadPath(copy);
-    ASSERT_EQ(again.size(), 2u);
-    for (std::size_t m = 0; m < 2; ++m)
-        EXPECT_EQ(test::CornerPositions(*again[m]), test::CornerPositions(*original[m]));
+    for (bool ascii : {true, false}) {
+        SCOPED_TRACE(ascii ? "ASCII" : "binary");
+        Meshes original;
+        original.push_back(MakeMesh("first", xyz, triangles));
+        original.push_back(
+            MakeMesh("second", std::vector<double>(xyz.begin(), xyz.begin() + 300),
+                     std::vector<std::uint32_t>(triangles.begin(), triangles.begin() + 294)));
+        const std::string copy = dir.File("big.stl");
+        ASSERT_EQ(Write(original, copy, ascii), "");
+        const Meshes again = ReadPath(copy);
+        if (ascii) {
+            ASSERT_EQ(again.size(), 2u);
+            for (std::size_t m = 0; m < 2; ++m)
+                EXPECT_EQ(test::CornerPositions(*again[m]), test::CornerPositions(*original[m]));
+        } else {
+            // One solid, every corner the nearest float.
+            EXPECT_EQ(test::ReadBytes(copy).size(), 84 + 50 * std::size_t(149998 + 98));
+            ASSERT_EQ(again.size(), 1u);
+            std::vector<double> expected;
+            for (const auto& m : original)
+                for (double v : test::CornerPositions(*m))
+                    expected.push_back(static_cast<float>(v));
+            EXPECT_EQ(test::CornerPositions(*again[0]), expected);
+        }
 
-    original[0]->faceData[4 * 100000 + 1] = 150000; // in a chunk of the second thread
-    EXPECT_NE(Write(original, dir.File("bad.stl"), true)
-                  .find("mesh 'first': face 100000 names vertex 150000 but the mesh has 150000"),
-              std::string::npos);
+        // In a chunk of the second thread, whose chunks are the odd ones: 8192 facets a
+        // chunk of text, 16384 a chunk of binary records.
+        original[0]->faceData[4 * 30000 + 1] = 150000;
+        EXPECT_NE(Write(original, dir.File("bad.stl"), ascii)
+                      .find("mesh 'first': face 30000 names vertex 150000 but the mesh has 150000"),
+                  std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(dir.File("bad.stl")));
+    }
 }
 
 TEST_F(StlWriterTest, BinarySamplesReadBackIdenticallyFromBinary)
