@@ -34,8 +34,10 @@ trap 'rm -rf "$out"' EXIT
 
 # Times one run of the command; sets run_wall and run_mem. The wall time to the
 # millisecond from the shell's clock (time's %e has only hundredths, too coarse for the
-# small batches); the peak memory from time.
+# small batches); the peak memory from time. What the runs before left unwritten goes
+# to the disk first, so that no program waits for another's output.
 time_once() {
+    sync
     local start=$EPOCHREALTIME
     run_mem=$(/usr/bin/time -f "%M" "$@" 2>&1 >/dev/null | tail -1)
     run_wall=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN{printf "%.3f", b - a}')
