@@ -100,6 +100,16 @@ TEST_F(StlWriterTest, EverySampleReadsBackIdenticallyFromAscii)
     }
 }
 
+// The corners of every mesh in order, each the nearest float: what one binary solid holds.
+std::vector<double> FloatCorners(const Meshes& meshes)
+{
+    std::vector<double> corners;
+    for (const auto& m : meshes)
+        for (double v : test::CornerPositions(*m))
+            corners.push_back(static_cast<float>(v));
+    return corners;
+}
+
 // Big meshes are formatted on two threads, chunk by chunk: the facets must still come in
 // order, and a bad face in a chunk of the other thread must still refuse the export.
 TEST_F(StlWriterTest, BigMeshesReadBackInOrder)
@@ -129,11 +139,7 @@ TEST_F(StlWriterTest, BigMeshesReadBackInOrder)
             // One solid, every corner the nearest float.
             EXPECT_EQ(test::ReadBytes(copy).size(), 84 + 50 * std::size_t(149998 + 98));
             ASSERT_EQ(again.size(), 1u);
-            std::vector<double> expected;
-            for (const auto& m : original)
-                for (double v : test::CornerPositions(*m))
-                    expected.push_back(static_cast<float>(v));
-            EXPECT_EQ(test::CornerPositions(*again[0]), expected);
+            EXPECT_EQ(test::CornerPositions(*again[0]), FloatCorners(original));
         }
 
         // In a chunk of the second thread, whose chunks are the odd ones: 8192 facets a
@@ -171,11 +177,7 @@ TEST_F(StlWriterTest, BinaryExportKeepsEveryCornerAsTheNearestFloat)
         ASSERT_EQ(Write(original, dir.File("out.stl"), false), "");
         const Meshes again = ReadPath(dir.File("out.stl"));
         ASSERT_EQ(again.size(), 1u);
-        std::vector<double> expected;
-        for (const auto& m : original)
-            for (double v : test::CornerPositions(*m))
-                expected.push_back(static_cast<float>(v));
-        EXPECT_EQ(test::CornerPositions(*again[0]), expected);
+        EXPECT_EQ(test::CornerPositions(*again[0]), FloatCorners(original));
     }
 }
 
