@@ -14,6 +14,9 @@ namespace polyvant::formats {
 
 namespace {
 
+// Items a piece when one thread formats them all.
+constexpr std::uint64_t kAlonePiece = 1024;
+
 void FormatInto(std::string& text, std::uint64_t first, std::uint64_t last,
                 const FormatItems& format)
 {
@@ -121,6 +124,11 @@ void FormatInOrder(std::uint64_t count, const FormatItems& format, const EmitTex
             // No thread to be had: this one formats every chunk.
         }
     }
+    // Alone, this thread formats small pieces: the text is written at once, and a piece
+    // that fits the caches is not paid for in fresh pages (a small file's worker would
+    // touch its whole text twice).
+    if (!helper)
+        chunk = std::min<std::uint64_t>(chunk, kAlonePiece);
     std::string here;
     for (std::uint64_t k = 0; k * chunk < count; ++k) {
         const std::uint64_t last = std::min(count, (k + 1) * chunk);

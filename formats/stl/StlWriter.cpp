@@ -141,34 +141,48 @@ void WriteStlBinary(const std::vector<const Mesh3d*>& meshes, AtomicFileWriter& 
     std::uint64_t done = 0;
     // Thrown by the writing side to stop both threads once the file cannot be written.
     struct WriteFailed {};
+    const auto write = [&](const char* bytes, std::size_t size, std::uint64_t count) {
+        if (!out.Write(bytes, size))
+            throw WriteFailed{};
+        meter.Update(done + count);
+    };
     try {
         for (const Mesh3d* mesh : meshes) {
             if (!Usable(*mesh))
                 continue;
-            // The normals and the packing of the records take about as long as handing
-            // them to the file: two threads share them, in order.
-            FormatInOrder(
-                mesh->faceCount,
-                [mesh, path](std::uint64_t first, std::uint64_t last, TextWriter& records) {
-                    constexpr std::size_t kBatch = 1024;
-                    char buffer[50 * kBatch];
-                    std::size_t used = 0;
-                    for (std::uint64_t f = first; f < last; ++f) {
-                        PutRecord(*mesh, static_cast<std::uint32_t>(f), path, buffer + used);
-                        used += 50;
-                        if (used == sizeof(buffer)) {
-                            records.Put(std::string_view(buffer, used));
-                            used = 0;
-                        }
+            // Records [first, last) in blocks of 50 KB, each handed to put(bytes, size, last
+            // record's number + 1).
+            const auto pack = [mesh, path](std::uint64_t first, std::uint64_t last, auto&& put) {
+                constexpr std::size_t kBatch = 1024;
+                char buffer[50 * kBatch];
+                std::size_t used = 0;
+                for (std::uint64_t f = first; f < last; ++f) {
+                    PutRecord(*mesh, static_cast<std::uint32_t>(f), path, buffer + used);
+                    used += 50;
+                    if (used == sizeof(buffer) || f + 1 == last) {
+                        put(buffer, used, f + 1);
+                        used = 0;
                     }
-                    records.Put(std::string_view(buffer, used));
-                },
-                [&](const std::string& chunk, std::uint64_t count) {
-                    if (!out.Write(chunk.data(), chunk.size()))
-                        throw WriteFailed{};
-                    meter.Update(done + count);
-                },
-                kRecordsAChunk);
+                }
+            };
+            if (mesh->faceCount <= 2 * kRecordsAChunk) {
+                // Straight to the file: a second thread would not start for so few.
+                pack(0, mesh->faceCount, write);
+            } else {
+                // The normals and the packing of the records take about as long as
+                // handing them to the file: two threads share them, in order.
+                FormatInOrder(
+                    mesh->faceCount,
+                    [&pack](std::uint64_t first, std::uint64_t last, TextWriter& records) {
+                        pack(first, last, [&](const char* bytes, std::size_t size, std::uint64_t) {
+                            records.Put(std::string_view(bytes, size));
+                        });
+                    },
+                    [&](const std::string& chunk, std::uint64_t count) {
+                        write(chunk.data(), chunk.size(), count);
+                    },
+                    kRecordsAChunk);
+            }
             done += mesh->faceCount;
         }
     } catch (const WriteFailed&) {
