@@ -182,6 +182,7 @@ private:
         std::string temporary;
         std::vector<std::pair<std::string, std::string>> messages; // severity, text
     };
+    void AwaitCommit(Done done);
     void TakeCommitted();
     void Conclude(const Done& done);
     void Conclude(Done done, const std::string& commitError);
@@ -767,20 +768,26 @@ void Batch::Finish(Running& worker, int status)
         return;
     }
     if (worker.committing) {
-        const auto early = committedEarly.find(worker.plan);
-        if (early == committedEarly.end()) {
-            committing.emplace(worker.plan, std::move(done));
-        } else {
-            const std::string error = early->second;
-            committedEarly.erase(early);
-            Conclude(std::move(done), error);
-        }
+        AwaitCommit(std::move(done));
         return;
     }
     // No thread for it: the file is put in place here and now.
     OutputCommitter::Request request{worker.plan, worker.temporary, plan.output,
                                      settings.noClobber};
     Conclude(std::move(done), OutputCommitter::Commit({request}).front().error);
+}
+
+// A converted file whose output the committer has: concluded when that is done.
+void Batch::AwaitCommit(Done done)
+{
+    const auto early = committedEarly.find(done.plan);
+    if (early == committedEarly.end()) {
+        committing.emplace(done.plan, std::move(done));
+        return;
+    }
+    const std::string error = early->second;
+    committedEarly.erase(early);
+    Conclude(std::move(done), error);
 }
 
 // Files whose outputs are in place now, or could not be put there.
@@ -844,17 +851,13 @@ void Batch::Abandon(const Running& worker)
         RemoveTemporary(worker.temporary);
         return;
     }
-    Done done{
-        worker.plan,      "", worker.faces, worker.vertices, MonotonicSeconds() - worker.started,
-        worker.temporary, {}};
-    const auto early = committedEarly.find(worker.plan);
-    if (early == committedEarly.end()) {
-        committing.emplace(worker.plan, std::move(done));
-        return;
-    }
-    const std::string error = early->second;
-    committedEarly.erase(early);
-    Conclude(std::move(done), error);
+    AwaitCommit({worker.plan,
+                 "",
+                 worker.faces,
+                 worker.vertices,
+                 MonotonicSeconds() - worker.started,
+                 worker.temporary,
+                 {}});
 }
 
 void Batch::StopAll()
