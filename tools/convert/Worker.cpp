@@ -229,6 +229,11 @@ Difference Compare(const Measured& source, const Measured& read)
     return d;
 }
 
+// Gives a plug-in's object back to its library.
+struct Releaser {
+    void operator()(PluginObject* object) const noexcept { object->Release(); }
+};
+
 // The last error message of this step, for the result line.
 std::string LastError(const HeadlessHost& host, std::size_t from, const std::string& fallback)
 {
@@ -294,14 +299,12 @@ int Work(const WorkerJob& job)
 
     // Released when the worker is done, after its result: what it imported is freed
     // while the batch already puts the output in place.
-    const auto release = [](Importer* i) { i->Release(); };
-    std::unique_ptr<Importer, decltype(release)> importer(
-        static_cast<Importer*>(importClass->Create()), release);
+    std::unique_ptr<Importer, Releaser> importer(static_cast<Importer*>(importClass->Create()));
     if (!importer) {
         SendResult(false, "the import class \"" + ClassNameOf(importClass) + "\" did not start");
         return 1;
     }
-    auto* exporter = static_cast<Exporter*>(exportClass->Create());
+    std::unique_ptr<Exporter, Releaser> exporter(static_cast<Exporter*>(exportClass->Create()));
     if (!exporter) {
         SendResult(false, "the export class \"" + ClassNameOf(exportClass) + "\" did not start");
         return 1;
@@ -320,7 +323,6 @@ int Work(const WorkerJob& job)
                        "\" has an option " + name;
         if (!problem.empty()) {
             SendResult(false, problem);
-            exporter->Release();
             return 1;
         }
     }
@@ -333,7 +335,6 @@ int Work(const WorkerJob& job)
     const Measured source = Measure(checked.objects, verifyClass ? kPrecisions : 0);
     if (source.faces == 0) {
         SendResult(false, LastError(host, 0, imported ? "no faces to convert" : "not imported"));
-        exporter->Release();
         return 1;
     }
 
@@ -344,7 +345,7 @@ int Work(const WorkerJob& job)
     host.QueueSavePath(job.temporary);
     const std::size_t before = host.Messages().size();
     const int written = exporter->Export(&scene);
-    exporter->Release();
+    exporter.reset();
     if (verifyClass)
         importer.reset(); // room for reading the output back
     struct stat st {};
