@@ -57,7 +57,7 @@ struct Running {
     int endStatus = 0;
     bool queued = false;  // sent to its slot's launcher, waiting behind the slot's file
     bool taken = false;   // queued, and taken by the launcher: no longer withdrawn
-    bool heard = false;   // a line of its own has come
+    bool heard = false;   // its launcher has started it, or a line of its own has come
     bool dropped = false; // its launcher went before starting it: to be started again
     bool ok = false;
     std::string reason;
@@ -487,7 +487,7 @@ bool Batch::Start(std::size_t index, Placement place)
     if (pid == 0) {
         std::vector<int> close = OpenDescriptors();
         close.push_back(fds[0]);
-        RunForkedWorker(job, parent, writeFd, close, false);
+        RunForkedWorker(job, parent, writeFd, close);
     }
     if (writeFd >= 0)
         close(writeFd);
@@ -595,15 +595,7 @@ void Batch::Parse(Running& worker, const std::string& line)
     const std::size_t tab2 = rest.find('\t');
     const std::string first = rest.substr(0, tab2);
     std::string second = tab2 == std::string::npos ? "" : rest.substr(tab2 + 1);
-    if (kind == "started") {
-        if (worker.pid == 0) {
-            worker.pid = std::atoi(first.c_str());
-            // The launcher keeps the worker unreaped until the batch sends the next
-            // request, which it does only after this, so the number is still the worker's.
-            if (worker.pid > 0)
-                worker.exitFd = static_cast<int>(syscall(SYS_pidfd_open, worker.pid, 0));
-        }
-    } else if (kind == "progress") {
+    if (kind == "progress") {
         worker.fraction = std::clamp(std::atof(first.c_str()), 0.0, 1.0);
     } else if (kind == "message") {
         worker.messages.emplace_back(first, second);
@@ -690,9 +682,19 @@ void Batch::CollectSlot(int slot)
                 const std::string line = buffer.substr(0, end);
                 buffer.erase(0, end + 1);
                 Running* front = Front(slot);
-                if (front != nullptr && line.rfind("ended\t", 0) == 0) {
+                if (front == nullptr)
+                    continue;
+                if (line.rfind("ended\t", 0) == 0) {
                     EndWorker(*front, std::atoi(line.c_str() + 6));
                     Promote(slot);
+                } else if (line.rfind("started\t", 0) == 0 && front->pid == 0) {
+                    front->heard = true;
+                    front->pid = std::atoi(line.c_str() + 8);
+                    // The launcher keeps the worker unreaped until the batch sends the
+                    // next request, which it does only after this, so the number is
+                    // still the worker's.
+                    if (front->pid > 0)
+                        front->exitFd = static_cast<int>(syscall(SYS_pidfd_open, front->pid, 0));
                 }
             }
             continue;
@@ -938,7 +940,11 @@ int Batch::Run()
         std::vector<pollfd> fds;
         std::vector<std::ptrdiff_t> owners; // a worker's place in running, or -1 - slot
         for (std::size_t i = 0; i < running.size(); ++i) {
-            fds.push_back({running[i].fd, POLLIN, 0});
+            // After its result only its end matters, which its launcher or its pidfd
+            // reports: what it writes meanwhile is read then, and the pipe closing as it
+            // exits wakes no one.
+            const bool endReported = running[i].slot >= 0 || running[i].exitFd >= 0;
+            fds.push_back({running[i].haveResult && endReported ? -1 : running[i].fd, POLLIN, 0});
             owners.push_back(std::ptrdiff_t(i));
             if (running[i].slot < 0) {
                 fds.push_back({running[i].exitFd, POLLIN, 0});
@@ -951,9 +957,13 @@ int Batch::Run()
                 owners.push_back(-1 - std::ptrdiff_t(slot));
             }
         }
-        // And the files being put in place.
+        // And the files being put in place, once nothing else is left to wake the batch:
+        // while workers run, each wake-up takes what the committer has done meanwhile.
         const std::ptrdiff_t committed = PTRDIFF_MIN;
-        if (committer.Outstanding() > 0) {
+        const bool converting = std::any_of(running.begin(), running.end(), [](const Running& w) {
+            return !w.ended && !w.dropped;
+        });
+        if (committer.Outstanding() > 0 && !converting) {
             fds.push_back({committer.NotifyFd(), POLLIN, 0});
             owners.push_back(committed);
         }
@@ -963,12 +973,8 @@ int Batch::Run()
             break;
         }
         for (std::size_t k = 0; ready > 0 && k < fds.size(); ++k) {
-            if (fds[k].revents == 0)
+            if (fds[k].revents == 0 || owners[k] == committed)
                 continue;
-            if (owners[k] == committed) {
-                TakeCommitted();
-                continue;
-            }
             if (owners[k] < 0) {
                 CollectSlot(int(-1 - owners[k]));
                 continue;
@@ -981,6 +987,7 @@ int Batch::Run()
             else
                 Collect(worker);
         }
+        TakeCommitted();
         const double after = MonotonicSeconds();
         for (Running& worker : running) {
             if (worker.dropped)

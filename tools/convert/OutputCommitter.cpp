@@ -51,6 +51,13 @@ bool OutputCommitter::Submit(Request request)
 
 std::vector<OutputCommitter::Outcome> OutputCommitter::Take()
 {
+    {
+        // Cheap when nothing is done; a wake-up left in the pipe only makes a poll return
+        // early once.
+        std::lock_guard lock(mutex);
+        if (outcomes.empty())
+            return {};
+    }
     char drain[64];
     while (notifyRead >= 0 && read(notifyRead, drain, sizeof drain) > 0) {
     }

@@ -112,19 +112,23 @@ ssize_t TakeRequest(int fd, char* buffer, std::size_t size, int& passed, int& fl
     return n;
 }
 
-// The next request and the write end of its file's report pipe, or false when the batch
-// is done with this slot.
-bool ReceiveRequest(int requestFd, std::string& fields, int& reportFd)
+enum class Request { Taken, None, Closed };
+
+// The next request and the write end of its file's report pipe. None only when how is
+// MSG_DONTWAIT and nothing waits; Closed when the batch is done with this slot.
+Request ReceiveRequest(int requestFd, std::string& fields, int& reportFd, int how)
 {
     static char buffer[kMaxRequest];
     int flags = 0;
-    const ssize_t n = TakeRequest(requestFd, buffer, sizeof buffer, reportFd, flags, 0);
+    const ssize_t n = TakeRequest(requestFd, buffer, sizeof buffer, reportFd, flags, how);
     if (n == 0)
-        return false;
+        return Request::Closed;
+    if (n < 0 && (how & MSG_DONTWAIT) && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return Request::None;
     if (n < 0 || (flags & (MSG_TRUNC | MSG_CTRUNC)) || reportFd < 0)
         _exit(1);
     fields.assign(buffer, std::size_t(n));
-    return true;
+    return Request::Taken;
 }
 
 [[noreturn]] void LauncherLoop(const WorkerJob& base, int requestFd)
@@ -133,17 +137,30 @@ bool ReceiveRequest(int requestFd, std::string& fields, int& reportFd)
     // the next file only once it holds a pidfd of this one, so it can never signal
     // another process that took over the number.
     pid_t ended = 0;
+    // The last worker's end, held back while the next file waits already: it goes out
+    // with the next worker's number, in one write that wakes the batch once.
+    std::string unsent;
     std::string fields;
     for (;;) {
         int reportFd = -1;
-        const bool more = ReceiveRequest(requestFd, fields, reportFd);
+        Request got = Request::None;
+        if (!unsent.empty())
+            got = ReceiveRequest(requestFd, fields, reportFd, MSG_DONTWAIT);
+        if (got == Request::None) {
+            // Nothing to start now, or the batch took its request back: the end cannot wait.
+            WriteFully(kReportFd, unsent.data(), unsent.size());
+            unsent.clear();
+            got = ReceiveRequest(requestFd, fields, reportFd, 0);
+        }
         if (ended > 0) {
             while (waitpid(ended, nullptr, 0) < 0 && errno == EINTR) {
             }
             ended = 0;
         }
-        if (!more)
+        if (got == Request::Closed) {
+            WriteFully(kReportFd, unsent.data(), unsent.size());
             _exit(0);
+        }
         WorkerJob job = base;
         if (!DecodeRequest(fields, job))
             _exit(1);
@@ -151,14 +168,19 @@ bool ReceiveRequest(int requestFd, std::string& fields, int& reportFd)
         const pid_t self = getpid();
         const pid_t worker = fork();
         if (worker == 0)
-            RunForkedWorker(job, self, reportFd, {requestFd}, true);
+            RunForkedWorker(job, self, reportFd, {requestFd});
         int status = 0;
         if (worker < 0) {
             const std::string line =
                 std::string("result\tfail\tcannot start a worker: ") + std::strerror(errno) + "\n";
             WriteFully(reportFd, line.data(), line.size());
             status = 1 << 8; // exit status 1
+        } else {
+            // Who to end on a time limit.
+            unsent += "started\t" + std::to_string(worker) + "\n";
         }
+        WriteFully(kReportFd, unsent.data(), unsent.size());
+        unsent.clear();
         // The file's pipe is the worker's alone: what outlives the worker cannot write
         // into the report of the slot's next file.
         close(reportFd);
@@ -169,9 +191,7 @@ bool ReceiveRequest(int requestFd, std::string& fields, int& reportFd)
             status = WaitStatus(info);
             ended = worker;
         }
-        char line[32];
-        const int n = std::snprintf(line, sizeof line, "ended\t%d\n", status);
-        WriteFully(kReportFd, line, std::size_t(n));
+        unsent = "ended\t" + std::to_string(status) + "\n";
     }
 }
 
@@ -187,7 +207,7 @@ int MoveHigh(int fd)
 } // namespace
 
 void RunForkedWorker(const WorkerJob& job, pid_t parent, int reportFd,
-                     const std::vector<int>& close, bool announce)
+                     const std::vector<int>& close)
 {
     if (!DetachSignals(parent))
         _exit(1);
@@ -201,12 +221,6 @@ void RunForkedWorker(const WorkerJob& job, pid_t parent, int reportFd,
     // A program the plug-in runs does not inherit the report pipe, and so cannot hold
     // it open.
     fcntl(kReportFd, F_SETFD, FD_CLOEXEC);
-    if (announce) {
-        // Started by a launcher: say who to end on a time limit.
-        char line[32];
-        const int n = std::snprintf(line, sizeof line, "started\t%d\n", int(getpid()));
-        WriteFully(kReportFd, line, std::size_t(n));
-    }
     // What a plug-in prints does not mix with the batch's report on stdout.
     dup2(STDERR_FILENO, STDOUT_FILENO);
     const int status = RunWorker(job);

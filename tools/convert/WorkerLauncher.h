@@ -9,19 +9,21 @@ namespace polyvant::tools {
 
 // Sets up a freshly forked process as a worker and runs the job: what an exec would
 // have reset, its report pipe (reportFd) on kReportFd, the descriptors it must not hold
-// closed; announce: begin the report with the worker's number. Never returns.
+// closed. Never returns.
 [[noreturn]] void RunForkedWorker(const WorkerJob& job, pid_t parent, int reportFd,
-                                  const std::vector<int>& close, bool announce);
+                                  const std::vector<int>& close);
 
 // A process that forks the workers of one slot of a batch, one file at a time. Forking
 // a worker costs its parent a copy of its page tables and the reaping after it; with
 // one such process a slot, that work runs on every core instead of queueing in the
 // batch's own process, which keeps small files scaling with the number of jobs.
 //
-// Each file comes with a report pipe of its own, which its worker writes, beginning with
+// Each file comes with a report pipe of its own, which its worker writes. The launcher
+// writes to its own report pipe, once it has forked a worker and once that has ended,
 //   started  <pid>
-// After each worker has ended, the launcher writes to its own report pipe
 //   ended    <wait status>
+// When the next file waits already, a worker's end is written with the next one's start,
+// so that the batch wakes once for both.
 // A worker is started only after the previous one has ended. The batch may send the next request
 // while a worker runs, so that the next file starts without waiting for the batch's process to be
 // scheduled; until the launcher has taken it, the batch can withdraw it again.
