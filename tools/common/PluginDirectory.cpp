@@ -25,4 +25,20 @@ std::string DefaultPluginDirectory()
     return dir + "/plugin/";
 }
 
+std::string SettingsReaderModulePath()
+{
+    const std::string program = ProgramPath();
+    if (program.empty())
+        return std::string();
+    const std::filesystem::path dir = std::filesystem::path(program).parent_path();
+    std::error_code ec;
+    for (const char* relative :
+         {POLYVANT_SETTINGS_READER_FROM_BIN, "../lib/polyvant/" POLYVANT_SETTINGS_READER_NAME}) {
+        const std::filesystem::path module = dir / relative;
+        if (std::filesystem::is_regular_file(module, ec))
+            return module.lexically_normal().string();
+    }
+    return std::string();
+}
+
 } // namespace polyvant::tools

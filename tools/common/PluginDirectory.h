@@ -11,4 +11,8 @@ std::string ProgramPath();
 // plugin/ beside the program; an installed program finds them in ../lib/polyvant/plugin/.
 std::string DefaultPluginDirectory();
 
+// The module that reads the viewer's stored extension table, where it is installed beside
+// the program or in lib/polyvant/ of the build tree; "" when there is none.
+std::string SettingsReaderModulePath();
+
 } // namespace polyvant::tools

@@ -14,14 +14,6 @@
 #include "PluginManager.h"
 #include "app/Strings.h"
 
-#ifdef POLYVANT_TOOLS_HAVE_SETTINGS
-#include <QFileInfo>
-#include <QSettings>
-
-#include "app/Settings.h"
-#include "app/SettingsStore.h"
-#endif
-
 namespace polyvant::tools {
 namespace {
 
@@ -64,36 +56,6 @@ std::vector<std::string> PatternExtensions(std::string_view className)
 }
 
 } // namespace
-
-ExtensionTable ReadExtensionTable()
-{
-    ExtensionTable table;
-    SetDefaultExtensionTable(table.extensions, table.classes);
-#ifdef POLYVANT_TOOLS_HAVE_SETTINGS
-    // The viewer's settings file, under the viewer's program name. The store moves a
-    // damaged file aside when it reads one; a tool must leave it alone, so such a file
-    // is checked here first and then not read at all.
-    const std::string appKey = "polyvant";
-    const QString path = SettingsStore::FilePathFor(appKey);
-    const QFileInfo info(path);
-    bool usable = true;
-    if (info.exists() || info.isSymLink()) {
-        if (!info.isFile() || info.size() > SettingsStore::kMaxSettingsFileSize ||
-            QSettings(path, QSettings::IniFormat).status() != QSettings::NoError) {
-            usable = false;
-            table.notice = "settings file " + path.toStdString() +
-                           " is unusable; the built-in extension table is used";
-        }
-    }
-    if (usable) {
-        const Settings settings(appKey, std::string(), Settings::ReadOnlyTag{});
-        table.extensions = settings.extensions;
-        table.classes = settings.extensionClasses;
-        return table;
-    }
-#endif
-    return table;
-}
 
 std::string ClassNameOf(ClassDescriptor* descriptor)
 {

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ExtensionTable.h"
 #include "PluginDirectory.h"
 
 namespace polyvant {
@@ -14,15 +15,6 @@ class PluginManager;
 // What polyvant-convert and polyvant-info share: where the plug-ins live, the viewer's
 // extension table, finding classes by what a user types, and text helpers.
 namespace polyvant::tools {
-
-// The viewer's extension table: the stored one when the viewer saved one, else the
-// built-in defaults. Read only: the stored file is never written, created or moved.
-struct ExtensionTable {
-    std::vector<std::string> extensions; // with the leading "."
-    std::vector<std::string> classes;
-    std::string notice; // why the stored table was not used, or ""
-};
-ExtensionTable ReadExtensionTable();
 
 // The class's name, or "" when the plug-in returned none or junk.
 std::string ClassNameOf(ClassDescriptor* descriptor);

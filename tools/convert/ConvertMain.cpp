@@ -160,6 +160,10 @@ int main(int argc, char** argv)
     std::error_code ec;
     batch.pluginDir = std::filesystem::absolute(pluginDir, ec).string();
 
+    // The stored table is read by a child while the plug-ins load here.
+    ExtensionTableReader tableReader;
+    if (!list)
+        tableReader.Start(SettingsReaderModulePath());
     PluginManager manager;
     manager.ScanDirectory(batch.pluginDir.c_str(), kPluginInterfaceVersion);
     batch.plugins = &manager;
@@ -221,7 +225,7 @@ int main(int argc, char** argv)
                 (extension.empty() ? "" : "." + extension);
     }
 
-    const ExtensionTable table = ReadExtensionTable();
+    const ExtensionTable table = tableReader.Take();
     if (!table.notice.empty() && !batch.quiet)
         std::fprintf(stderr, "polyvant-convert: %s\n", table.notice.c_str());
     for (FilePlan& plan : plans) {

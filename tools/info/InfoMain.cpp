@@ -324,6 +324,10 @@ int main(int argc, char** argv)
     std::vector<FileResult> results;
     bool optionsUnused = false;
     {
+        // The stored table is read by a child while the plug-ins load here.
+        ExtensionTableReader tableReader;
+        if (!list)
+            tableReader.Start(SettingsReaderModulePath());
         PluginManager manager;
         manager.SetHostServices(host.Services());
         {
@@ -348,7 +352,7 @@ int main(int argc, char** argv)
                 return 2;
             }
         }
-        const ExtensionTable table = ReadExtensionTable();
+        const ExtensionTable table = tableReader.Take();
         if (!table.notice.empty())
             std::fprintf(stderr, "polyvant-info: %s\n", table.notice.c_str());
         for (const std::string& file : files) {
