@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # polyvant-convert beside assimp export and the floor program, in one run, on the meshes
-# of gen_mesh.py, plus a batch of 100 small files with -j 1 and -j 2. Needs Debian's
+# of gen_mesh.py; the 4M meshes against the 1M ones; and a batch of 100 small files with
+# -j 1 and -j 2. Needs Debian's
 # assimp-utils and time. Build first:
 #   cmake -S . -B build-rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DPOLYVANT_BUILD_BENCH=ON
 #   cmake --build build-rel --target polyvant-convert convert_floor obj stl ply
@@ -124,6 +125,31 @@ for n in $sizes; do
     take_turns
     against_floor
 done
+
+# How time grows with size: the 1M and 4M conversions taking turns, so that the drift
+# of the machine's speed, which moves single figures by a quarter between minutes, does
+# not fall on one size only. The floor's ratios show what the machine itself does.
+if [[ " $sizes " == *" 1m "* && " $sizes " == *" 4m "* ]]; then
+    echo "== 4M against 1M, the sizes taking turns"
+    labels=() commands=()
+    for conversion in "obj stl" "stl obj" "ply obj"; do
+        read -r from to <<< "$conversion"
+        kind=${from}2$to
+        [ "$to" = stl ] && kind=${kind}b # the binary STL
+        for n in 1m 4m; do
+            labels+=("polyvant $from->$to $n" "floor    $from->$to $n")
+            commands+=("$convert -q --time-limit 0 $data/torus_$n.$from $out/p.$to"
+                "$floor $kind $data/torus_$n.$from $out/f.$to")
+        done
+    done
+    take_turns
+    for c in 0 1 2; do
+        name=${labels[c * 4]#polyvant }
+        awk -v name="${name% 1m}" -v p1="${walls[c * 4]}" -v f1="${walls[c * 4 + 1]}" \
+            -v p4="${walls[c * 4 + 2]}" -v f4="${walls[c * 4 + 3]}" \
+            'BEGIN{printf "%-10s 4M / 1M: polyvant %.2f, floor %.2f (goal at most 4.4)\n", name, p4 / p1, f4 / f1}'
+    done
+fi
 
 # 100 small files: the Wuson model as OBJ.
 mkdir -p "$out/small"
