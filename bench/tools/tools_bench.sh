@@ -7,8 +7,8 @@
 #   cmake --build build-rel --target polyvant-convert convert_floor obj stl ply
 #   python3 ../shared/tools/gen_mesh.py --out /tmp/pvperf 1m 4m
 #   bench/tools/tools_bench.sh build-rel [/tmp/pvperf] [runs] [batch]
-# With "batch" as the fourth argument only the batch of small files is timed; SIZES="1m"
-# times only the 1M meshes. Paths must hold no blanks. Outputs go
+# With "batch" as the fourth argument only the batch of small files is timed, with
+# "scaling" only the 4M meshes against the 1M ones; SIZES="1m" times only the 1M meshes. Paths must hold no blanks. Outputs go
 # to a folder under $TMPDIR (/tmp by default, on disk): TMPDIR=/dev/shm times them without
 # the disk, where polyvant's flush before each rename costs nothing and the floor's
 # missing one gains nothing. The "flushed" floor writes a temporary file, flushes it to
@@ -57,7 +57,8 @@ report() {
 # Times the commands of one conversion: labels[i] runs commands[i] (split at blanks, so
 # paths without them). They take turns, run by run, so that the machine's speed, which
 # drifts from minute to minute, touches them alike; each keeps its fastest run. Sets
-# walls[i] to that time.
+# walls[i] to that time. "@RUN@" in a command stands for the round's number, which
+# names outputs that no later run replaces; they are removed when the round is over.
 take_turns() {
     local n=${#labels[@]} i round
     local mems=()
@@ -68,13 +69,14 @@ take_turns() {
     done
     for round in $(seq "$runs"); do
         for ((i = 0; i < n; i++)); do
-            read -ra command <<< "${commands[i]}"
+            read -ra command <<< "${commands[i]//@RUN@/$round}"
             time_once "${command[@]}"
             if faster "$run_wall" "${walls[i]}"; then
                 walls[i]=$run_wall
                 mems[i]=$run_mem
             fi
         done
+        rm -f "$out"/*-"$round".* # outputs named for the round, once it is over
     done
     for ((i = 0; i < n; i++)); do
         report "${labels[i]}" "${walls[i]}" "${mems[i]}"
@@ -95,7 +97,9 @@ ratios() {
 
 sizes=${SIZES:-1m 4m}
 [ "$only" = batch ] && sizes=""
-for n in $sizes; do
+solo=$sizes
+[ "$only" = scaling ] && solo=""
+for n in $solo; do
     obj=$data/torus_$n.obj stl=$data/torus_$n.stl ply=$data/torus_$n.ply
     for mesh in "$obj" "$stl" "$ply"; do
         [ -f "$mesh" ] || {
@@ -130,6 +134,14 @@ done
 # of the machine's speed, which moves single figures by a quarter between minutes, does
 # not fall on one size only. The floor's ratios show what the machine itself does.
 if [[ " $sizes " == *" 1m "* && " $sizes " == *" 4m "* ]]; then
+    for n in 1m 4m; do
+        for mesh in "$data/torus_$n".{obj,stl,ply}; do
+            [ -f "$mesh" ] || {
+                echo "tools_bench: no $mesh (python3 ../shared/tools/gen_mesh.py --out $data $n)" >&2
+                exit 1
+            }
+        done
+    done
     echo "== 4M against 1M, the sizes taking turns"
     labels=() commands=()
     for conversion in "obj stl" "stl obj" "ply obj"; do
@@ -138,8 +150,10 @@ if [[ " $sizes " == *" 1m "* && " $sizes " == *" 4m "* ]]; then
         [ "$to" = stl ] && kind=${kind}b # the binary STL
         for n in 1m 4m; do
             labels+=("polyvant $from->$to $n" "floor    $from->$to $n")
-            commands+=("$convert -q --time-limit 0 $data/torus_$n.$from $out/p.$to"
-                "$floor $kind $data/torus_$n.$from $out/f.$to")
+            # A new output each run: replacing one frees its blocks, and this disk's
+            # discards make that cost grow faster than the file.
+            commands+=("$convert -q --time-limit 0 $data/torus_$n.$from $out/p$n-@RUN@.$to"
+                "$floor $kind $data/torus_$n.$from $out/f$n-@RUN@.$to")
         done
     done
     take_turns
@@ -150,6 +164,8 @@ if [[ " $sizes " == *" 1m "* && " $sizes " == *" 4m "* ]]; then
             'BEGIN{printf "%-10s 4M / 1M: polyvant %.2f, floor %.2f (goal at most 4.4)\n", name, p4 / p1, f4 / f1}'
     done
 fi
+
+[ "$only" = scaling ] && exit 0
 
 # 100 small files: the Wuson model as OBJ.
 mkdir -p "$out/small"
