@@ -205,6 +205,29 @@ TEST_F(ConvertTest, ImporterThatCrashesOrHangsCostsOnlyItsFile)
     EXPECT_TRUE(Leftovers(dir / "out").empty());
 }
 
+// A caller that ignores SIGCHLD passes that on; the batch still learns how each worker
+// ended, with its own slots and without.
+TEST_F(ConvertTest, AnIgnoredChildSignalFromTheCallerHidesNoCrash)
+{
+    const std::string triangle = "0 0 0  1 0 0  0 1 0\n";
+    WriteFile(dir / "a.good", triangle);
+    WriteFile(dir / "b.crash", triangle);
+    for (const char* jobs : {"1", "2"}) {
+        fs::remove_all(dir / "out");
+        const Outcome outcome =
+            RunProgram("/usr/bin/env",
+                       {"--ignore-signal=CHLD", ConvertProgram(), "--plugin-dir", kFixturePlugins,
+                        "--to", "fx", "-o", "out", "-j", jobs, "a.good", "b.crash"},
+                       dir.Path(), {"XDG_CONFIG_HOME=" + (dir / "config").string()});
+        EXPECT_EQ(outcome.status, 1) << jobs;
+        EXPECT_NE(outcome.out.find("1 converted, 1 failed"), std::string::npos) << outcome.out;
+        EXPECT_NE(outcome.err.find("b.crash: the conversion was ended by signal 6"),
+                  std::string::npos)
+            << jobs << ": " << outcome.err;
+        EXPECT_EQ(ReadFile(dir / "out" / "a.fx"), "1 objects\n");
+    }
+}
+
 // With more than one job, each slot forks its workers through a process of its own; one
 // that dies costs only the file it was converting, and the slot goes on with a new one.
 // The time limit is long: the batch must see these ends without it.

@@ -1,6 +1,7 @@
 #include "ToolSupport.h"
 
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -56,6 +57,11 @@ std::vector<std::string> PatternExtensions(std::string_view className)
 }
 
 } // namespace
+
+void RestoreChildSignal()
+{
+    std::signal(SIGCHLD, SIG_DFL);
+}
 
 std::string ClassNameOf(ClassDescriptor* descriptor)
 {

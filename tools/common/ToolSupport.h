@@ -16,6 +16,10 @@ class PluginManager;
 // extension table, finding classes by what a user types, and text helpers.
 namespace polyvant::tools {
 
+// Puts SIGCHLD back to its default. A caller that ignores it passes that on through
+// exec, and the kernel would then reap the tool's children unseen, losing how each ended.
+void RestoreChildSignal();
+
 // The class's name, or "" when the plug-in returned none or junk.
 std::string ClassNameOf(ClassDescriptor* descriptor);
 

@@ -90,6 +90,7 @@ bool ParseCount(const std::string& text, unsigned long& out)
 
 int main(int argc, char** argv)
 {
+    RestoreChildSignal();
     BatchSettings batch;
     std::string pluginDir, fromClass, toClass, outputDir;
     std::vector<std::string> files;

@@ -268,6 +268,7 @@ private:
 
 int main(int argc, char** argv)
 {
+    RestoreChildSignal();
     std::string pluginDir;
     std::string fromClass;
     bool json = false;
