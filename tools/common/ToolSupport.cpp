@@ -6,7 +6,9 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <sched.h>
 #include <system_error>
+#include <unistd.h>
 
 #include <polyvant/Plugin.h>
 
@@ -61,6 +63,16 @@ std::vector<std::string> PatternExtensions(std::string_view className)
 void RestoreChildSignal()
 {
     std::signal(SIGCHLD, SIG_DFL);
+}
+
+unsigned UsableCoreCount()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return unsigned(CPU_COUNT(&set));
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? unsigned(online) : 1;
 }
 
 std::string ClassNameOf(ClassDescriptor* descriptor)

@@ -20,6 +20,9 @@ namespace polyvant::tools {
 // exec, and the kernel would then reap the tool's children unseen, losing how each ended.
 void RestoreChildSignal();
 
+// The cores this process may run on (taskset, a container's cpuset), at least 1.
+unsigned UsableCoreCount();
+
 // The class's name, or "" when the plug-in returned none or junk.
 std::string ClassNameOf(ClassDescriptor* descriptor);
 

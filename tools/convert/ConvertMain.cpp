@@ -37,7 +37,7 @@ const char kUsage[] =
     "  --to CLASS             export with CLASS (needed with -o)\n"
     "  -o, --output-dir DIR   write each FILE as DIR/NAME.EXT, EXT the export class's\n"
     "                         first extension\n"
-    "  -j, --jobs N           convert N files at once (default: the number of cores)\n"
+    "  -j, --jobs N           convert N files at once (default: the cores it may run on)\n"
     "  --option NAME=VALUE    set an option of the import or export class (repeatable),\n"
     "                         e.g. --option format=ASCII for ASCII STL\n"
     "  --verify               read each written file back and compare its faces,\n"
@@ -96,8 +96,7 @@ int main(int argc, char** argv)
     std::vector<std::string> files;
     bool list = false;
     bool switchesEnded = false;
-    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    batch.jobs = cores > 0 ? unsigned(cores) : 1;
+    batch.jobs = UsableCoreCount();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (switchesEnded || arg.empty() || arg[0] != '-' || arg == "-") {
