@@ -1,8 +1,8 @@
 #pragma once
 #include <string>
 
-// Where the command-line tools find their plug-ins; kept apart from the rest of what the
-// tools share so that a tool without the viewer's settings links no GUI toolkit.
+// Where the command-line tools find their plug-ins and the settings reader module; kept
+// apart from the rest of what the tools share, which polyvant-scan does without.
 namespace polyvant::tools {
 
 // This program's own file, from /proc/self/exe.
