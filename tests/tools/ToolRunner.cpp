@@ -18,6 +18,9 @@ extern char** environ;
 namespace polyvant::tooltest {
 namespace {
 
+// What the tools keep between runs goes to the build tree, never to the user's cache.
+const char kTestCache[] = "XDG_CACHE_HOME=" POLYVANT_BINARY_DIR "/tests/tools-cache";
+
 // An argv or envp over strings that outlive it, null-terminated.
 std::vector<char*> Pointers(std::vector<std::string>& strings)
 {
@@ -44,10 +47,18 @@ Outcome RunProgramAndSignal(const std::string& program, const std::vector<std::s
     std::vector<std::string> argStrings = {program};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
     std::vector<char*> argv = Pointers(argStrings);
+    // Later entries replace earlier ones of the same name: getenv takes the first.
     std::vector<std::string> envStrings;
+    const auto put = [&envStrings](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        std::erase_if(envStrings, [&](const std::string& e) { return e.starts_with(name); });
+        envStrings.push_back(entry);
+    };
     for (char** e = environ; *e; ++e)
         envStrings.emplace_back(*e);
-    envStrings.insert(envStrings.end(), environment.begin(), environment.end());
+    put(kTestCache);
+    for (const std::string& entry : environment)
+        put(entry);
     std::vector<char*> envp = Pointers(envStrings);
 
     posix_spawn_file_actions_t actions;
@@ -96,6 +107,7 @@ Outcome RunProgramOnTerminal(const std::string& program, const std::vector<std::
     if (pid < 0)
         throw std::runtime_error("cannot open a terminal for " + program);
     if (pid == 0) {
+        putenv(const_cast<char*>(kTestCache));
         for (const std::string& entry : environment)
             putenv(strdup(entry.c_str()));
         if (chdir(dir.c_str()) == 0) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -10,37 +11,17 @@
 #include <unistd.h>
 #include <utility>
 
+#include "ExtensionTableCache.h"
+#include "FieldCoding.h"
 #include "ImportClassLookup.h"
 #include "SettingsReaderModule.h"
 
 namespace polyvant::tools {
 namespace {
 
-constexpr std::string_view kMagic = "polyvant extension table 1\n";
+constexpr std::string_view kMagic = "polyvant extension table 2\n";
 // Far above any table: the settings file it comes from is at most 1 MiB.
 constexpr std::size_t kMaxEncoded = std::size_t(16) << 20;
-
-void PutField(std::string& out, std::string_view field)
-{
-    out += std::to_string(field.size());
-    out += ':';
-    out += field;
-}
-
-// Takes "<length>:<bytes>" from the front of in.
-bool TakeField(std::string_view& in, std::string& field)
-{
-    std::size_t length = 0;
-    const auto [end, error] = std::from_chars(in.data(), in.data() + in.size(), length);
-    if (error != std::errc() || end == in.data() || end == in.data() + in.size() || *end != ':')
-        return false;
-    in.remove_prefix(std::size_t(end - in.data()) + 1);
-    if (length > in.size())
-        return false;
-    field.assign(in.substr(0, length));
-    in.remove_prefix(length);
-    return true;
-}
 
 ExtensionTable BuiltIn(std::string notice)
 {
@@ -56,6 +37,7 @@ std::string EncodeExtensionTable(const ExtensionTable& table)
 {
     std::string out(kMagic);
     PutField(out, table.notice);
+    PutField(out, table.source);
     const std::size_t count = std::min(table.extensions.size(), table.classes.size());
     PutField(out, std::to_string(count));
     for (std::size_t i = 0; i < count; ++i) {
@@ -73,7 +55,8 @@ bool DecodeExtensionTable(std::string_view bytes, ExtensionTable& table)
     ExtensionTable decoded;
     std::string countText;
     std::size_t count = 0;
-    if (!TakeField(bytes, decoded.notice) || !TakeField(bytes, countText))
+    if (!TakeField(bytes, decoded.notice) || !TakeField(bytes, decoded.source) ||
+        !TakeField(bytes, countText))
         return false;
     const auto [end, error] =
         std::from_chars(countText.data(), countText.data() + countText.size(), count);
@@ -104,6 +87,9 @@ void ExtensionTableReader::Start(const std::string& modulePath)
 {
     End();
     if (modulePath.empty() || access(modulePath.c_str(), R_OK) != 0)
+        return;
+    module = modulePath;
+    if ((kept = CachedExtensionTable(modulePath)))
         return;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -140,6 +126,8 @@ ExtensionTable ExtensionTableReader::Take()
         return BuiltIn(std::string("cannot read the stored extension table (") +
                        std::strerror(error) + "); the built-in one is used");
     }
+    if (kept)
+        return *std::exchange(kept, std::nullopt);
     if (pid <= 0)
         return BuiltIn("");
     std::string bytes;
@@ -160,8 +148,10 @@ ExtensionTable ExtensionTableReader::Take()
     pid = -1;
     End();
     ExtensionTable table;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && DecodeExtensionTable(bytes, table))
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && DecodeExtensionTable(bytes, table)) {
+        KeepExtensionTable(module, table);
         return table;
+    }
     const std::string why = WIFSIGNALED(status) ? "its reader was ended by a signal"
                             : WIFEXITED(status) && WEXITSTATUS(status) == 3
                                 ? "the settings reader module does not load"
@@ -173,6 +163,7 @@ ExtensionTable ExtensionTableReader::Take()
 void ExtensionTableReader::End()
 {
     startError = 0;
+    kept.reset();
     if (fd >= 0)
         close(fd);
     fd = -1;

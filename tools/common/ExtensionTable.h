@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -12,6 +13,8 @@ struct ExtensionTable {
     std::vector<std::string> extensions; // with the leading "."
     std::vector<std::string> classes;
     std::string notice; // why the stored table was not used, or ""
+    // The settings file as it was when read (SettingsFileStamp), while it may be cached.
+    std::string source;
 };
 
 // The table as the settings reader sends it down a pipe, and back. Decoding fails on
@@ -31,8 +34,9 @@ public:
     ExtensionTableReader& operator=(const ExtensionTableReader&) = delete;
     ~ExtensionTableReader();
 
-    // Forks the child that loads modulePath. Without the module (a build without the
-    // viewer) there is no stored table to read, and Take gives the built-in one.
+    // Takes the table kept from an earlier read while nothing it depends on has changed;
+    // else forks the child that loads modulePath. Without the module (a build without
+    // the viewer) there is no stored table to read, and Take gives the built-in one.
     void Start(const std::string& modulePath);
     // The stored table; the built-in one, with a notice, when it could not be read.
     ExtensionTable Take();
@@ -40,6 +44,8 @@ public:
 private:
     void End();
 
+    std::string module;
+    std::optional<ExtensionTable> kept;
     pid_t pid = -1;
     int fd = -1;
     int startError = 0; // why no child could be started

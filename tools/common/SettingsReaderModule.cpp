@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <unistd.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
 #include "ExtensionTable.h"
+#include "ExtensionTableCache.h"
 #include "ImportClassLookup.h"
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
@@ -14,15 +16,15 @@
 namespace polyvant::tools {
 namespace {
 
-ExtensionTable ReadStoredTable()
+// The viewer's settings file, under the viewer's program name.
+constexpr char kAppKey[] = "polyvant";
+
+ExtensionTable ReadStoredTable(const QString& path)
 {
     ExtensionTable table;
     SetDefaultExtensionTable(table.extensions, table.classes);
-    // The viewer's settings file, under the viewer's program name. The store moves a
-    // damaged file aside when it reads one; a tool must leave it alone, so such a file
-    // is checked here first and then not read at all.
-    const std::string appKey = "polyvant";
-    const QString path = SettingsStore::FilePathFor(appKey);
+    // The store moves a damaged file aside when it reads one; a tool must leave it alone,
+    // so such a file is checked here first and then not read at all.
     const QFileInfo info(path);
     if (info.exists() || info.isSymLink()) {
         if (!info.isFile() || info.size() > SettingsStore::kMaxSettingsFileSize ||
@@ -32,7 +34,7 @@ ExtensionTable ReadStoredTable()
             return table;
         }
     }
-    const Settings settings(appKey, std::string(), Settings::ReadOnlyTag{});
+    const Settings settings(kAppKey, std::string(), Settings::ReadOnlyTag{});
     table.extensions = settings.extensions;
     table.classes = settings.extensionClasses;
     return table;
@@ -43,8 +45,13 @@ ExtensionTable ReadStoredTable()
 
 extern "C" __attribute__((visibility("default"))) int PolyvantWriteStoredExtensionTable(int fd)
 {
-    const std::string bytes =
-        polyvant::tools::EncodeExtensionTable(polyvant::tools::ReadStoredTable());
+    using namespace polyvant::tools;
+    const QString path = polyvant::SettingsStore::FilePathFor(kAppKey);
+    // Taken before the file is read: a change while it is read shows at the next look.
+    const std::string source = SettingsFileStamp(QFile::encodeName(path).toStdString());
+    ExtensionTable table = ReadStoredTable(path);
+    table.source = source;
+    const std::string bytes = EncodeExtensionTable(table);
     std::string_view left = bytes;
     while (!left.empty()) {
         const ssize_t n = write(fd, left.data(), left.size());

@@ -160,9 +160,10 @@ int main(int argc, char** argv)
     std::error_code ec;
     batch.pluginDir = std::filesystem::absolute(pluginDir, ec).string();
 
-    // The stored table is read by a child while the plug-ins load here.
+    // The stored table is read by a child while the plug-ins load here; --from names
+    // the import class of every file, and the table is not needed.
     ExtensionTableReader tableReader;
-    if (!list)
+    if (!list && fromClass.empty())
         tableReader.Start(SettingsReaderModulePath());
     PluginManager manager;
     manager.ScanDirectory(batch.pluginDir.c_str(), kPluginInterfaceVersion);

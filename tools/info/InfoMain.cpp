@@ -325,9 +325,10 @@ int main(int argc, char** argv)
     std::vector<FileResult> results;
     bool optionsUnused = false;
     {
-        // The stored table is read by a child while the plug-ins load here.
+        // The stored table is read by a child while the plug-ins load here; --from names
+        // the import class of every file, and the table is not needed.
         ExtensionTableReader tableReader;
-        if (!list)
+        if (!list && fromClass.empty())
             tableReader.Start(SettingsReaderModulePath());
         PluginManager manager;
         manager.SetHostServices(host.Services());
