@@ -536,6 +536,29 @@ TEST_F(ConvertTest, StoredExtensionTableIsUsedAndNeverWritten)
         std::distance(fs::directory_iterator(settings.parent_path()), fs::directory_iterator()), 1);
 }
 
+TEST_F(ConvertTest, AnImportClassGivenByFromLeavesTheStoredTableUnread)
+{
+#ifndef POLYVANT_TOOLS_HAVE_SETTINGS
+    GTEST_SKIP() << "built without the viewer, whose settings hold the stored table";
+#endif
+    // A settings "file" that is a folder: reading it gives a notice.
+    fs::create_directories(dir / "config" / "Brellow Soft" / "polyvant.conf");
+    const std::string model = Sample("obj/WusonOBJ.obj");
+    Outcome read = Convert({model, "read.stl"});
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_NE(read.err.find("is unusable"), std::string::npos) << read.err;
+    read = Info({model});
+    EXPECT_NE(read.err.find("is unusable"), std::string::npos) << read.err;
+
+    Outcome unread = Convert({"--from", "WaveFront", model, "unread.stl"});
+    EXPECT_EQ(unread.status, 0) << unread.err;
+    EXPECT_EQ(unread.err.find("is unusable"), std::string::npos) << unread.err;
+    EXPECT_EQ(ReadFile(dir / "unread.stl"), ReadFile(dir / "read.stl"));
+    unread = Info({"--from", "WaveFront", model});
+    EXPECT_EQ(unread.status, 0) << unread.err;
+    EXPECT_EQ(unread.err.find("is unusable"), std::string::npos) << unread.err;
+}
+
 TEST_F(ConvertTest, WithoutStoredSettingsTheDefaultTableOpensObjAsWavefrontAndCreatesNothing)
 {
     const Outcome outcome = Convert({Sample("obj/WusonOBJ.obj"), "model.off"});
