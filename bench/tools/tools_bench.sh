@@ -6,9 +6,10 @@
 #   cmake -S . -B build-rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DPOLYVANT_BUILD_BENCH=ON
 #   cmake --build build-rel --target polyvant-convert convert_floor obj stl ply
 #   python3 ../shared/tools/gen_mesh.py --out /tmp/pvperf 1m 4m
-#   bench/tools/tools_bench.sh build-rel [/tmp/pvperf] [runs] [batch]
+#   bench/tools/tools_bench.sh build-rel [/tmp/pvperf] [runs] [batch|scaling|startup]
 # With "batch" as the fourth argument only the batch of small files is timed, with
-# "scaling" only the 4M meshes against the 1M ones; SIZES="1m" times only the 1M meshes. Paths must hold no blanks. Outputs go
+# "scaling" only the 4M meshes against the 1M ones, with "startup" only one small file;
+# SIZES="1m" times only the 1M meshes. Paths must hold no blanks. Outputs go
 # to a folder under $TMPDIR (/tmp by default, on disk): TMPDIR=/dev/shm times them without
 # the disk, where polyvant's flush before each rename costs nothing and the floor's
 # missing one gains nothing. The "flushed" floor writes a temporary file, flushes it to
@@ -33,7 +34,7 @@ done
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
-# Times one run of the command; sets run_wall and run_mem. The wall time to the
+# Times one run of the command; sets run_wall and run_mem. The wall time to a tenth of a
 # millisecond from the shell's clock (time's %e has only hundredths, too coarse for the
 # small batches); the peak memory from time. What the runs before left unwritten goes
 # to the disk first, so that no program waits for another's output.
@@ -41,7 +42,7 @@ time_once() {
     sync
     local start=$EPOCHREALTIME
     run_mem=$(/usr/bin/time -f "%M" "$@" 2>&1 >/dev/null | tail -1)
-    run_wall=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN{printf "%.3f", b - a}')
+    run_wall=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN{printf "%.4f", b - a}')
 }
 
 # True when wall time $1 is below $2.
@@ -51,7 +52,7 @@ faster() {
 
 # One line of results: label, wall seconds, peak memory in KiB.
 report() {
-    printf "%-34s wall %7.3f s  peak %6d MiB\n" "$1" "$2" $(($3 / 1024))
+    printf "%-34s wall %8.4f s  peak %6d MiB\n" "$1" "$2" $(($3 / 1024))
 }
 
 # Times the commands of one conversion: labels[i] runs commands[i] (split at blanks, so
@@ -96,7 +97,7 @@ ratios() {
 }
 
 sizes=${SIZES:-1m 4m}
-[ "$only" = batch ] && sizes=""
+[ "$only" = batch ] || [ "$only" = startup ] && sizes=""
 solo=$sizes
 [ "$only" = scaling ] && solo=""
 for n in $solo; do
@@ -172,6 +173,20 @@ mkdir -p "$out/small"
 for i in $(seq -w 1 100); do
     cp "$(dirname "$0")/../../../shared/testdata/obj/WusonOBJ.obj" "$out/small/m$i.obj"
 done
+
+# What one small conversion costs beyond its work: start-up, with the viewer's extension
+# table kept in the cache and read again by the settings reader (a cache folder that
+# cannot be made), and the floor for the work itself. Both polyvant runs go through env.
+if [ -z "$only" ] || [ "$only" = startup ]; then
+    echo "== one small file to binary STL, start-up included"
+    small=$out/small/m001.obj
+    labels=("polyvant, table kept" "polyvant, table read" "floor")
+    commands=("env XDG_CACHE_HOME=$out/cache $convert -q $small $out/s.stl"
+        "env XDG_CACHE_HOME=/proc/self/none $convert -q $small $out/s.stl"
+        "$floor obj2stlb $small $out/f.stl")
+    take_turns
+fi
+[ "$only" = startup ] && exit 0
 # A batch takes a tenth of a second, and a few runs leave its minimum to chance: at least
 # 15 runs each. The four batches take turns, run by run, so that the machine's speed,
 # which drifts from minute to minute, touches -j 1 and -j 2 alike.
