@@ -285,6 +285,28 @@ TEST_F(StoredTableTest, AKeptTableServesOnlyWhileTheSettingsAndTheirPlaceAreAsTh
     EXPECT_FALSE(HasEntry(changed, ".cached", "STL (*.stl)"));
 }
 
+TEST_F(StoredTableTest, CacheFoldersAreMadeOnlyInFoldersOfTheUsersOwn)
+{
+    // As root with another user's HOME: nothing of root's may appear in that home.
+    const fs::path home = dir / "home";
+    fs::create_directory(home);
+    fs::create_directory(home / "cache");
+    if (geteuid() != 0 || chown(home.c_str(), 65534, 65534) != 0 ||
+        chown((home / "cache").c_str(), 65534, 65534) != 0)
+        GTEST_SKIP() << "needs root, to give folders to another user";
+    // Without a settings file the built-in table could be kept at once.
+    for (const fs::path& cacheHome : {home / ".cache", home / "cache"}) {
+        setenv("XDG_CACHE_HOME", cacheHome.c_str(), 1);
+        EXPECT_TRUE(HasEntry(Read(), ".obj", "WaveFront (*.obj)"));
+        EXPECT_FALSE(fs::exists(home / ".cache"));
+        EXPECT_FALSE(fs::exists(home / "cache" / "polyvant"));
+    }
+    // A folder of the user's own, given with a closing slash, is made.
+    setenv("XDG_CACHE_HOME", (dir.Path().string() + "/mine/").c_str(), 1);
+    Read();
+    EXPECT_TRUE(fs::is_regular_file(dir / "mine" / "polyvant" / "extension-table"));
+}
+
 TEST_F(StoredTableTest, ADamagedOrUnwritableCacheNeverChangesTheTable)
 {
     WriteFile(settings, "[Settings%2Fextension]\n.dat=STL (*.stl)\n");

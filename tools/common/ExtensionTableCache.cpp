@@ -1,5 +1,6 @@
 #include "ExtensionTableCache.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -59,15 +60,23 @@ std::string CacheKey(const std::string& modulePath)
     return key;
 }
 
-// A folder of the cache, made if missing; false unless it is a folder of this user's. The
-// cache folder itself may be a link; the program's own folder in it may not.
+// A folder of the cache that is this user's, made if missing, but only inside a folder of
+// this user's: a program run as root with another user's HOME must leave no folder of
+// root's in that home. The cache folder itself may be a link; the program's own folder
+// in it may not.
 bool OwnFolder(const std::string& path, bool followLink)
 {
+    struct stat s {};
+    const auto ours = [&s] { return S_ISDIR(s.st_mode) && s.st_uid == geteuid(); };
+    if ((followLink ? stat(path.c_str(), &s) : lstat(path.c_str(), &s)) == 0)
+        return ours();
+    const std::size_t slash = path.rfind('/');
+    if (errno != ENOENT || slash == std::string::npos ||
+        stat(path.substr(0, std::max<std::size_t>(slash, 1)).c_str(), &s) != 0 || !ours())
+        return false;
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
         return false;
-    struct stat s {};
-    return (followLink ? stat(path.c_str(), &s) : lstat(path.c_str(), &s)) == 0 &&
-           S_ISDIR(s.st_mode) && s.st_uid == geteuid();
+    return lstat(path.c_str(), &s) == 0 && ours();
 }
 
 bool WriteAll(int fd, std::string_view bytes)
@@ -86,12 +95,13 @@ bool WriteAll(int fd, std::string_view bytes)
 std::string CacheBase()
 {
     const char* xdg = std::getenv("XDG_CACHE_HOME");
-    if (xdg && xdg[0] == '/')
-        return xdg;
     const char* home = std::getenv("HOME");
-    if (home && home[0] == '/')
-        return std::string(home) + "/.cache";
-    return std::string();
+    std::string base = xdg && xdg[0] == '/'     ? std::string(xdg)
+                       : home && home[0] == '/' ? std::string(home) + "/.cache"
+                                                : std::string();
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
+    return base;
 }
 
 } // namespace
