@@ -170,6 +170,43 @@ void PluginManager::BuildClassList()
     }
 }
 
+void PluginManager::UnloadLibrariesExcept(const std::vector<int>& classes)
+{
+    std::vector<const PluginLibrary*> kept;
+    for (int i : classes) {
+        if (const PluginLibrary* library = GetClassLibrary(i))
+            kept.push_back(library);
+    }
+    auto isKept = [&kept](const void* library) {
+        return std::find(kept.begin(), kept.end(), library) != kept.end();
+    };
+
+    auto* keptClasses = new ObjectList(nullptr);
+    for (int i = 0; i < ClassCount(); ++i) {
+        const bool keep = isKept(classLibraries[static_cast<std::size_t>(i)]);
+        keptClasses->Append(keep ? GetClass(i) : nullptr);
+        if (!keep)
+            classLibraries[static_cast<std::size_t>(i)] = nullptr;
+    }
+    delete classList;
+    classList = keptClasses;
+
+    auto* keptLibraries = new ObjectList(&DeleteLibrary);
+    std::vector<PluginLibrary*> dropped;
+    for (int i = 0; i < libraryList->Count(); ++i) {
+        auto* library = static_cast<PluginLibrary*>(libraryList->Get(i));
+        if (isKept(library))
+            keptLibraries->Append(library);
+        else
+            dropped.push_back(library);
+    }
+    libraryList->deleter = nullptr; // the libraries now belong to the new list or go below
+    delete libraryList;
+    libraryList = keptLibraries;
+    for (PluginLibrary* library : dropped)
+        delete library;
+}
+
 int PluginManager::ClassCount() const noexcept
 {
     return classList ? classList->Count() : 0;

@@ -46,6 +46,12 @@ public:
     // The library that supplied class i, or null.
     const PluginLibrary* GetClassLibrary(int i) const noexcept;
 
+    // Unloads every library that supplies none of the given classes, for a process that
+    // will use no others: each fork of it then copies, and each child unmaps, fewer
+    // mappings. Their classes stay in the list as null entries, so that the indices of the
+    // rest hold. No object of an unloaded library may be alive.
+    void UnloadLibrariesExcept(const std::vector<int>& classes);
+
     const std::vector<PluginLoadReport>& Reports() const noexcept { return reports; }
     // Classes a kept library offered but the class list left out (no descriptor, no
     // name, an identifier already taken), and other remarks, for the start-up log.

@@ -26,6 +26,11 @@ function(polyvant_add_plugin)
         VISIBILITY_INLINES_HIDDEN ON)
     target_link_libraries(${ARG_NAME} PRIVATE Polyvant::model ${ARG_LIBRARIES})
     target_compile_options(${ARG_NAME} PRIVATE -Wall -Wextra)
+    # Without it GCC may give the library a GNU_UNIQUE symbol, which keeps it mapped
+    # after the host unloads it.
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        target_compile_options(${ARG_NAME} PRIVATE -fno-gnu-unique)
+    endif()
     # The model library's symbols stay local: the plug-in calls its own copy, whatever
     # the host or other plug-ins define.
     target_link_options(${ARG_NAME} PRIVATE -Wl,--exclude-libs,ALL)

@@ -400,6 +400,21 @@ TEST_F(Conformance, EveryLibraryKeepsTheSceneModelToItself)
     }
 }
 
+// The converter unloads the libraries a batch does not use before it forks workers. One
+// that stays mapped after dlclose (a GNU_UNIQUE symbol makes a library so) would cost
+// every fork and every worker's end its mappings.
+TEST_F(Conformance, EveryLibraryLeavesTheProcessWhenUnloaded)
+{
+    manager.UnloadLibrariesExcept({});
+    EXPECT_EQ(manager.libraryList->Count(), 0);
+    for (const std::string& file : PluginFiles()) {
+        void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        EXPECT_EQ(handle, nullptr) << file << " stays mapped after dlclose";
+        if (handle)
+            dlclose(handle);
+    }
+}
+
 // The built-in table is what a fresh viewer and the tools open files with: each of its
 // classes must be one we ship, and it must settle what a pattern alone would get
 // wrong (the Imagine class lists "*.obj" too, and its library loads first).

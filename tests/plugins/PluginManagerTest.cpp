@@ -1,6 +1,7 @@
 #include <HeadlessHost.h>
 #include <PluginLibrary.h>
 #include <PluginManager.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
@@ -175,6 +176,38 @@ TEST_F(PluginManagerTest, ReportsADirectoryItCannotRead)
     ASSERT_EQ(manager.Reports().size(), 1u);
     EXPECT_FALSE(manager.Reports()[0].kept);
     EXPECT_NE(manager.Reports()[0].reason.find("cannot read"), std::string::npos);
+}
+
+// A converter keeps only the libraries of the classes its files need.
+TEST_F(PluginManagerTest, UnloadsTheLibrariesOfOtherClassesAndKeepsTheIndices)
+{
+    LinkFixture(dir, "fixture_import.so", "import.so");
+    LinkFixture(dir, "fixture_export.so", "export.so");
+    manager.ScanDirectory(dir.Path().c_str(), 3);
+    ASSERT_EQ(manager.ClassCount(), 2);
+    const int importClass = manager.GetClass(0)->SuperClassID() == kImportSuperClassId ? 0 : 1;
+    const std::string exportPath = manager.GetClassLibrary(1 - importClass)->GetPath();
+
+    manager.UnloadLibrariesExcept({-1, importClass, 2, importClass});
+    EXPECT_EQ(manager.ClassCount(), 2);
+    EXPECT_EQ(manager.GetClass(1 - importClass), nullptr);
+    EXPECT_EQ(manager.GetClassLibrary(1 - importClass), nullptr);
+    EXPECT_EQ(manager.libraryList->Count(), 1);
+    void* handle = dlopen(exportPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_EQ(handle, nullptr) << "the export fixture is still mapped";
+    if (handle)
+        dlclose(handle);
+
+    ASSERT_NE(manager.GetClassLibrary(importClass), nullptr);
+    auto* importer = static_cast<Importer*>(manager.GetClass(importClass)->Create());
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(importer->ImportFile((dir / "absent.fxi").c_str()), nullptr);
+    testing::internal::GetCapturedStderr();
+    importer->Release();
+
+    manager.UnloadLibrariesExcept({});
+    EXPECT_EQ(manager.libraryList->Count(), 0);
+    EXPECT_EQ(manager.GetClass(importClass), nullptr);
 }
 
 TEST_F(PluginManagerTest, AnswersNullOutsideTheClassRange)

@@ -246,5 +246,11 @@ int main(int argc, char** argv)
                 plan.refusal = "--verify: no import class reads " + plan.output;
         }
     }
+    // Workers need only the classes of their files; the rest would be copied by every
+    // fork and unmapped by every worker's end.
+    std::vector<int> used;
+    for (const FilePlan& plan : plans)
+        used.insert(used.end(), {plan.importClass, plan.exportClass, plan.verifyClass});
+    manager.UnloadLibrariesExcept(used);
     return RunBatch(batch, plans);
 }
