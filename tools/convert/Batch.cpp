@@ -21,6 +21,7 @@
 #include <unordered_map>
 
 #include "OutputCommitter.h"
+#include "SlotAffinity.h"
 #include "Worker.h"
 #include "WorkerLauncher.h"
 #include "tools/common/ToolSupport.h"
@@ -197,6 +198,7 @@ private:
     std::vector<Running> running;
     // With more than one job, each slot's workers are forked by a launcher of its own.
     std::vector<std::unique_ptr<WorkerLauncher>> launchers;
+    std::vector<int> slotCores;           // the core of each slot's launcher; empty: none bound
     std::vector<std::string> slotBuffers; // a launcher's lines, not yet complete
     std::size_t next = 0;                 // the next file to start
     std::deque<std::size_t> again;        // files to start again: their launcher went first
@@ -535,7 +537,8 @@ bool Batch::StartInSlot(const WorkerJob& job, int slot, int reportFd, int readFd
             std::vector<int> close = OpenDescriptors();
             close.push_back(reportFd);
             close.push_back(readFd);
-            if (!launcher.Start(job, close))
+            const int core = slotCores.empty() ? -1 : slotCores[std::size_t(slot)];
+            if (!launcher.Start(job, close, core))
                 return false;
         }
         if (launcher.Launch(job, reportFd))
@@ -916,6 +919,7 @@ int Batch::Run()
         for (unsigned slot = 0; slot < std::min<std::size_t>(settings.jobs, plans.size()); ++slot)
             launchers.push_back(std::make_unique<WorkerLauncher>());
         slotBuffers.resize(launchers.size());
+        slotCores = SlotCores(unsigned(launchers.size()));
     }
     int pollError = 0;
     while (!g_interrupted && (next < plans.size() || !again.empty() || !running.empty() ||

@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "SlotAffinity.h"
+
 namespace polyvant::tools {
 namespace {
 
@@ -211,6 +213,7 @@ void RunForkedWorker(const WorkerJob& job, pid_t parent, int reportFd,
 {
     if (!DetachSignals(parent))
         _exit(1);
+    ReleaseWorker();
     // The parent's descriptors first: one of them may sit on kReportFd.
     for (int fd : close) {
         if (fd >= 0)
@@ -228,7 +231,7 @@ void RunForkedWorker(const WorkerJob& job, pid_t parent, int reportFd,
     _exit(status);
 }
 
-bool WorkerLauncher::Start(const WorkerJob& base, const std::vector<int>& close)
+bool WorkerLauncher::Start(const WorkerJob& base, const std::vector<int>& close, int core)
 {
     Stop();
     int report[2], request[2];
@@ -261,6 +264,7 @@ bool WorkerLauncher::Start(const WorkerJob& base, const std::vector<int>& close)
         dup2(report[1], kReportFd);
         ::close(report[1]);
         dup2(STDERR_FILENO, STDOUT_FILENO);
+        BindLauncher(core);
         LauncherLoop(base, request[0]);
     }
     ::close(report[1]);

@@ -35,9 +35,10 @@ public:
     ~WorkerLauncher() { Stop(); }
 
     // Forks the launcher. base holds what every file of the batch shares; close lists
-    // the parent's descriptors that the launcher must not keep open. False with errno
-    // set when it cannot be started.
-    bool Start(const WorkerJob& base, const std::vector<int>& close);
+    // the parent's descriptors that the launcher must not keep open; core, unless -1, is
+    // the core the launcher is bound to (see SlotAffinity.h). False with errno set when it
+    // cannot be started.
+    bool Start(const WorkerJob& base, const std::vector<int>& close, int core = -1);
     // Has a worker convert the job's input, reporting to reportFd (a pipe's write end,
     // which the caller may close), once the current one, if any, has ended; false when
     // the request cannot be sent.
