@@ -37,8 +37,14 @@ trap 'rm -rf "$out"' EXIT
 # Times one run of the command; sets run_wall and run_mem. The wall time to a tenth of a
 # millisecond from the shell's clock (time's %e has only hundredths, too coarse for the
 # small batches); the peak memory from time. What the runs before left unwritten goes
-# to the disk first, so that no program waits for another's output.
+# to the disk first, so that no program waits for another's output. The files named on
+# the command line are read first: a machine that pages out file data unused for a
+# while would otherwise leave some runs reading their input from the disk.
 time_once() {
+    local arg
+    for arg in "$@"; do
+        if [ -f "$arg" ]; then cat "$arg" > /dev/null; fi
+    done
     sync
     local start=$EPOCHREALTIME
     run_mem=$(/usr/bin/time -f "%M" "$@" 2>&1 >/dev/null | tail -1)
