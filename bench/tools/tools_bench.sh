@@ -82,8 +82,8 @@ take_turns() {
                 walls[i]=$run_wall
                 mems[i]=$run_mem
             fi
+            rm -f "$out"/*-"$round".* # an output named for the round, once it is timed
         done
-        rm -f "$out"/*-"$round".* # outputs named for the round, once it is over
     done
     for ((i = 0; i < n; i++)); do
         report "${labels[i]}" "${walls[i]}" "${mems[i]}"
