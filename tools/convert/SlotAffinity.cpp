@@ -1,5 +1,6 @@
 #include "SlotAffinity.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sched.h>
 #include <string>
@@ -39,9 +40,7 @@ std::vector<int> SlotCores(unsigned slots)
         if (!CPU_ISSET(cpu, &usable))
             continue;
         const std::string core = CoreOf(cpu);
-        bool seen = false;
-        for (const std::string& t : taken)
-            seen = seen || t == core;
+        const bool seen = std::find(taken.begin(), taken.end(), core) != taken.end();
         (seen ? shared : first).push_back(cpu);
         if (!seen)
             taken.push_back(core);
